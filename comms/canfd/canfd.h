@@ -1,0 +1,37 @@
+// CAN FD link to the unit through a SocketCAN raw socket. Failures are reported on
+// std::cerr with the system's error text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "EFIS_shared/comms_types.h"
+
+class CANFD {
+public:
+    CANFD();
+    ~CANFD();
+    CANFD(const CANFD&) = delete;
+    CANFD& operator=(const CANFD&) = delete;
+
+    bool connect(const std::string& interface_name);
+    void disconnect();
+    bool isConnected() const;
+
+    // Waits up to 500 ms for one frame. Returns the socket read's byte count (72 for
+    // CAN FD, 16 for classic CAN) when a frame was decoded; otherwise 0 or -1 (-1 with
+    // errno EAGAIN when nothing arrived in time), or -1 when not connected.
+    int read(COMMS_MSG_t* msg);
+    // Sends one CAN FD frame with bit-rate switching; returns the payload bytes placed in
+    // it (0 to 64) or -1.
+    int write(const COMMS_MSG_t& msg);
+    // Sends [can_ID LE32][length code][payload] as one frame; returns the bytes the socket
+    // accepted or -1.
+    int write(const uint8_t* data, size_t length);
+
+private:
+    int socket_fd;
+    bool connected;
+    std::string interface_name;
+};

@@ -1,0 +1,68 @@
+// The comms manager, identification handshake, acknowledgement waits and value commands.
+// Messages of this layer go to standard output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "EFIS_shared/comms_types.h"
+#include "EFIS_shared/firmware.h"
+
+class USBHID;
+class CANFD;
+
+enum target_comms_t : uint32_t {
+    SENSOR_COMMS = 0,
+    SETTINGS_COMMS = 1,
+};
+
+// Owns both links and routes every frame over USB HID when it is connected, else CAN FD.
+// One user at a time: an exchange (a write and the reads awaiting its answer) must not be
+// interleaved with another thread's.
+class CommsManager {
+public:
+    CommsManager();
+    ~CommsManager();
+    CommsManager(const CommsManager&) = delete;
+    CommsManager& operator=(const CommsManager&) = delete;
+
+    bool connectUSB(uint16_t vendor_id, uint16_t product_id);
+    bool connectCANFD(const std::string& interface_name);
+    // Opens and verifies both links; true when at least one answered the handshake.
+    bool establish_connection();
+
+    int write(const COMMS_MSG_t& msg);
+    int read(COMMS_MSG_t* msg);
+    bool isConnected() const;
+    COMM_INTERFACE_t getActiveInterface() const;
+    USBHID* getUSBHID();
+    CANFD* getCANFD();
+
+private:
+    USBHID* usbHid;
+    CANFD* canFd;
+};
+
+// Firmware version cache, filled by the last successful handshake.
+extern fwversion_t g_whoami_fwversion;
+extern bool g_whoami_fwversion_known;
+
+void reset_whoami_fwversion_cache();
+void cache_whoami_fwversion(const fwversion_t& v);
+bool fwversion_ge(const fwversion_t& v, uint8_t major, uint8_t minor, uint8_t patch);
+bool device_firmware_at_least_0_2_12();
+bool device_whoami_fwversion_known();
+
+// Serial number of the unit on one link, or 0xFFFFFFFF.
+uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);
+
+bool wait_for_ack(CommsManager* comms, uint32_t can_id);
+bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op_type, uint32_t* address);
+
+// 0xFFFFFFFF on failure, which a stored 0xFFFFFFFF cannot be told from.
+uint32_t get_value(CommsManager* comms, target_comms_t target, uint8_t index);
+// The same exchange; true with *value set when the unit answered, so that a stored
+// 0xFFFFFFFF (white, for a colour) is told from a failed read.
+bool get_value_checked(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t* value);
+int set_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t value);
+int store_value(CommsManager* comms, target_comms_t target, uint32_t value);

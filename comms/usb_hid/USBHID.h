@@ -1,0 +1,38 @@
+// USB HID link to the unit: one COMMS_MSG_t per HID report, through hidapi.
+// Writes no log lines; every outcome is a return value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "EFIS_shared/comms_types.h"
+
+struct hid_device_;
+
+class USBHID {
+public:
+    USBHID();
+    ~USBHID();
+    USBHID(const USBHID&) = delete;
+    USBHID& operator=(const USBHID&) = delete;
+
+    // Opens the first interface of vendor_id:product_id on usage page 0xFF00.
+    bool connect(uint16_t vendor_id, uint16_t product_id);
+    void disconnect();
+    bool isConnected() const;
+
+    // Waits up to 1000 ms for one input report. Returns the byte count hidapi delivered
+    // (report ID included) when a frame was decoded, 0 when nothing arrived in time,
+    // negative on failure.
+    int read(COMMS_MSG_t* msg);
+    // Sends one output report (report ID, can_ID, msg_len, payload); returns hid_write's
+    // byte count (L + 6) or -1.
+    int write(const COMMS_MSG_t& msg);
+    // Sends `length` raw bytes behind the report ID; returns hid_write's result or -1.
+    int write(const uint8_t* data, size_t length);
+
+private:
+    hid_device_* device_handle;
+    bool connected;
+    uint8_t report_ID;
+};

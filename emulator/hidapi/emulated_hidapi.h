@@ -1,0 +1,51 @@
+// Control of the emulated hidapi: the hid_* functions of this library serve the USB HID
+// interface of an emulated unit, so that the tool's real USB transport runs unchanged
+// against it. Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator/efis_unit.h"
+
+namespace emu_hid {
+
+// One HID interface offered by hid_enumerate.
+struct Interface {
+    uint16_t vendor_id;
+    uint16_t product_id;
+    uint16_t usage_page;
+    std::string path;
+    bool is_unit;  // opening it reaches the unit; other interfaces never answer
+};
+
+// The unit behind the emulated device (created on first use as a current unit).
+emu::EfisUnit& unit();
+
+// Back to the start state: a fresh unit, device present with the unit's interface on
+// usage page 0xFF00 only, no injected reports, counters zero, no latency or traffic.
+void reset();
+
+void set_interfaces(const std::vector<Interface>& interfaces);  // empty: nothing attached
+void set_fail_open(bool on);                                    // hid_open_path returns null
+
+// The link disappears after `frames` more output reports: reads and writes fail from then on.
+void vanish_after(uint32_t frames);
+// Modelled latency added to every answer frame.
+void set_latency_us(uint32_t us);
+// Unrelated frames (on `can_id`) delivered at this rate while the link is open; 0 = off.
+void set_background_traffic(uint32_t frames_per_second, uint32_t can_id);
+
+// A raw input report (report ID first) that the next read delivers as it stands.
+void inject_input_report(const std::vector<uint8_t>& report);
+// Every output report written, raw (report ID first), in order.
+std::vector<std::vector<uint8_t>> output_reports();
+void clear_output_reports();
+
+uint32_t open_count();
+uint32_t close_count();
+bool device_open();
+int init_count();  // hid_init minus hid_exit calls
+
+}  // namespace emu_hid
