@@ -1,0 +1,144 @@
+#include "comms/comms.h"
+
+#include <cstdio>
+
+#include "comms/canfd/canfd.h"
+#include "comms/usb_hid/USBHID.h"
+
+namespace {
+
+constexpr const char* kCanInterface = "can0";
+
+}  // namespace
+
+CommsManager::CommsManager() : usbHid(nullptr), canFd(nullptr) {
+    usbHid = new USBHID();
+    canFd = new CANFD();
+}
+
+CommsManager::~CommsManager() {
+    delete usbHid;
+    usbHid = nullptr;
+    delete canFd;
+    canFd = nullptr;
+}
+
+bool CommsManager::connectUSB(uint16_t vendor, uint16_t product) {
+    return usbHid != nullptr && usbHid->connect(vendor, product);
+}
+
+bool CommsManager::connectCANFD(const std::string& interface_name) {
+    return canFd != nullptr && canFd->connect(interface_name);
+}
+
+bool CommsManager::establish_connection() {
+    reset_whoami_fwversion_cache();
+
+    bool usb_ok = false;
+    printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", unsigned{vendor_id},
+           unsigned{product_id});
+    if (connectUSB(vendor_id, product_id)) {
+        puts("USB HID device connected, verifying with serial number request...");
+        fwversion_t fw;
+        fw.version = 0;
+        const uint32_t serial = get_serialnumber(this, USB_HID, &fw);
+        if (serial == 0xFFFFFFFF) {
+            puts("Failed to get serial number from USB HID device - disconnecting");
+            usbHid->disconnect();
+        } else {
+            usb_ok = true;
+            printf(
+                "Successfully connected to USB HID device! Serial number: 0x%08X, firmware "
+                "%u.%u.%u (rc %u)\n",
+                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
+                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
+        }
+    } else {
+        puts("Failed to connect to USB HID device");
+    }
+
+    bool can_ok = false;
+    printf("Attempting to connect to CAN FD interface: %s\n", kCanInterface);
+    if (connectCANFD(kCanInterface)) {
+        puts("CAN FD interface connected, verifying with serial number request...");
+        fwversion_t fw;
+        fw.version = 0;
+        const uint32_t serial = get_serialnumber(this, CAN_FD, &fw);
+        if (serial == 0xFFFFFFFF) {
+            puts("Failed to get serial number from CAN FD interface - disconnecting");
+            canFd->disconnect();
+        } else {
+            can_ok = true;
+            printf(
+                "Successfully connected to CAN FD interface! Serial number: 0x%08X, firmware "
+                "%u.%u.%u (rc %u)\n",
+                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
+                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
+        }
+    } else {
+        puts("Failed to connect to CAN FD interface");
+    }
+
+    if (!usb_ok && !can_ok) {
+        puts("Failed to connect via both USB HID and CAN FD");
+        return false;
+    }
+    if (usb_ok && can_ok) {
+        puts("Connected via both USB HID and CAN FD");
+    } else if (usb_ok) {
+        puts("Connected via USB HID");
+    } else {
+        puts("Connected via CAN FD");
+    }
+    return true;
+}
+
+int CommsManager::write(const COMMS_MSG_t& msg) {
+    COMMS_MSG_t out = msg;
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        out.iface = USB_HID;
+        return usbHid->write(out);
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        out.iface = CAN_FD;
+        return canFd->write(out);
+    }
+    puts("No interface connected.");
+    return -1;
+}
+
+int CommsManager::read(COMMS_MSG_t* msg) {
+    if (msg == nullptr) {
+        return -1;
+    }
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return usbHid->read(msg);
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        return canFd->read(msg);
+    }
+    return -1;
+}
+
+bool CommsManager::isConnected() const {
+    return (usbHid != nullptr && usbHid->isConnected()) ||
+           (canFd != nullptr && canFd->isConnected());
+}
+
+COMM_INTERFACE_t CommsManager::getActiveInterface() const {
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return USB_HID;
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        return CAN_FD;
+    }
+    return USB_HID;
+}
+
+USBHID* CommsManager::getUSBHID() {
+    return usbHid;
+}
+
+CANFD* CommsManager::getCANFD() {
+    return canFd;
+}

@@ -1,0 +1,129 @@
+#include "comms/usb_hid/USBHID.h"
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint16_t kVendorUsagePage = 0xFF00;
+constexpr size_t kInputReportMax = 128;
+constexpr int kReadTimeoutMs = 1000;
+// Report ID, iface, can_ID and msg_len precede the payload of an input report.
+constexpr int kInputHeaderLen = 7;
+// can_ID and msg_len precede the payload of an output report (after the report ID).
+constexpr size_t kOutputHeaderLen = 5;
+
+}  // namespace
+
+USBHID::USBHID() : device_handle(nullptr), connected(false), report_ID(5) {
+    hid_init();
+}
+
+USBHID::~USBHID() {
+    disconnect();
+    hid_exit();
+}
+
+bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
+    if (connected || device_handle != nullptr) {
+        disconnect();
+    }
+    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
+    if (devices == nullptr) {
+        connected = false;
+        return false;
+    }
+    // The unit also offers interfaces on other usage pages; only the vendor page carries frames.
+    const hid_device_info* match = nullptr;
+    for (const hid_device_info* d = devices; d != nullptr; d = d->next) {
+        if (d->vendor_id == vendor_id && d->product_id == product_id &&
+            d->usage_page == kVendorUsagePage) {
+            match = d;
+            break;
+        }
+    }
+    if (match == nullptr || match->path == nullptr) {
+        hid_free_enumeration(devices);
+        connected = false;
+        return false;
+    }
+    device_handle = hid_open_path(match->path);
+    hid_free_enumeration(devices);
+    if (device_handle == nullptr) {
+        connected = false;
+        return false;
+    }
+    connected = true;
+    return true;
+}
+
+void USBHID::disconnect() {
+    if (device_handle != nullptr) {
+        hid_close(device_handle);
+        device_handle = nullptr;
+    }
+    connected = false;
+}
+
+bool USBHID::isConnected() const {
+    return connected;
+}
+
+int USBHID::read(COMMS_MSG_t* msg) {
+    if (!connected || device_handle == nullptr || msg == nullptr) {
+        return -1;
+    }
+    uint8_t buffer[kInputReportMax];
+    std::memset(buffer, 0, sizeof(buffer));
+    const int result = hid_read_timeout(device_handle, buffer, sizeof(buffer), kReadTimeoutMs);
+    if (result <= 0) {
+        return result;
+    }
+    if (result < kInputHeaderLen) {
+        return -1;
+    }
+    COMMS_MSG_t frame;
+    std::memset(&frame, 0, sizeof(frame));
+    frame.iface = static_cast<COMM_INTERFACE_t>(buffer[1]);
+    frame.can_ID = static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8 |
+                   static_cast<uint32_t>(buffer[4]) << 16 | static_cast<uint32_t>(buffer[5]) << 24;
+    frame.msg_len = static_cast<CAN_MSG_LEN_t>(buffer[6]);
+    const int delivered = std::min(result, static_cast<int>(kInputReportMax)) - kInputHeaderLen;
+    const size_t count = std::min<size_t>(
+        {can_msg_payload_len(frame.msg_len), static_cast<size_t>(delivered), sizeof(frame.data)});
+    std::memcpy(frame.data, buffer + kInputHeaderLen, count);
+    std::memcpy(msg, &frame, sizeof(frame));
+    return result;
+}
+
+int USBHID::write(const COMMS_MSG_t& msg) {
+    if (!connected || device_handle == nullptr) {
+        return -1;
+    }
+    const size_t payload = can_msg_payload_len(msg.msg_len);
+    uint8_t buffer[kOutputHeaderLen + sizeof(msg.data)];
+    std::memset(buffer, 0, sizeof(buffer));
+    const uint32_t id = msg.can_ID;
+    buffer[0] = static_cast<uint8_t>(id);
+    buffer[1] = static_cast<uint8_t>(id >> 8);
+    buffer[2] = static_cast<uint8_t>(id >> 16);
+    buffer[3] = static_cast<uint8_t>(id >> 24);
+    buffer[4] = msg.msg_len;
+    std::memcpy(buffer + kOutputHeaderLen, msg.data, payload);
+    return write(buffer, kOutputHeaderLen + payload);
+}
+
+int USBHID::write(const uint8_t* data, size_t length) {
+    if (!connected || device_handle == nullptr || (data == nullptr && length > 0)) {
+        return -1;
+    }
+    std::vector<uint8_t> report(length + 1, 0);
+    report[0] = report_ID;
+    if (length > 0) {
+        std::memcpy(report.data() + 1, data, length);
+    }
+    return hid_write(device_handle, report.data(), report.size());
+}

@@ -1,0 +1,216 @@
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "comms/can_msg_ids.h"
+#include "comms/comms.h"
+
+namespace {
+
+enum AckPayloadFormat : uint32_t {
+    Legacy6Byte = 0,
+    Compact4Byte = 1,
+};
+
+// Every answer is due within one read time-out of its link (1000 ms on USB HID); the bound
+// only ends a wait that unrelated traffic would otherwise keep alive.
+constexpr auto kAckWaitBound = std::chrono::milliseconds(3000);
+constexpr uint8_t kMarker0 = 0xEF;
+constexpr uint8_t kMarker1 = 0x15;
+
+AckPayloadFormat device_ack_payload_format() {
+    return device_firmware_at_least_0_2_12() ? Compact4Byte : Legacy6Byte;
+}
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+enum class ReadOutcome { Frame, Nothing, Error, Deadline };
+
+// One read of the command acknowledgement waits: reports the reason a wait ends.
+ReadOutcome read_ack_frame(CommsManager* comms, std::chrono::steady_clock::time_point deadline,
+                           uint32_t awaited_id, COMMS_MSG_t* frame) {
+    if (std::chrono::steady_clock::now() > deadline) {
+        printf("No ACK received from device before the deadline (expected CAN ID 0x%03X).\n",
+               awaited_id);
+        return ReadOutcome::Deadline;
+    }
+    std::memset(frame, 0, sizeof(*frame));
+    const int result = comms->read(frame);
+    if (result == 0) {
+        puts("No ACK received from device (timeout or no data).");
+        return ReadOutcome::Nothing;
+    }
+    if (result < 0) {
+        puts("Error reading ACK from device.");
+        return ReadOutcome::Error;
+    }
+    return ReadOutcome::Frame;
+}
+
+ReadOutcome read_mx25_frame(CommsManager* comms, std::chrono::steady_clock::time_point deadline,
+                            COMMS_MSG_t* frame) {
+    if (std::chrono::steady_clock::now() > deadline) {
+        puts("wait_for_mx25_ack: No response before the deadline.");
+        return ReadOutcome::Deadline;
+    }
+    std::memset(frame, 0, sizeof(*frame));
+    const int result = comms->read(frame);
+    if (result == 0) {
+        puts("wait_for_mx25_ack: No response received (timeout or no data).");
+        return ReadOutcome::Nothing;
+    }
+    if (result < 0) {
+        puts("wait_for_mx25_ack: Error reading response from device.");
+        return ReadOutcome::Error;
+    }
+    return ReadOutcome::Frame;
+}
+
+bool wait_for_ack_legacy(CommsManager* comms, uint32_t can_id) {
+    const uint32_t ack_id = canmsg_ack();
+    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    COMMS_MSG_t frame;
+    for (;;) {
+        if (read_ack_frame(comms, deadline, ack_id, &frame) != ReadOutcome::Frame) {
+            return false;
+        }
+        if (frame.can_ID == ack_id) {
+            break;
+        }
+    }
+    if (frame.msg_len != CAN_6_BYTES) {
+        printf("ACK validation failed: msg_len mismatch (expected CAN_6_BYTES, got 0x%02X)\n",
+               unsigned{frame.msg_len});
+        return false;
+    }
+    const uint32_t acked = le32(frame.data);
+    if (acked != can_id) {
+        printf("ACK validation failed: data can_ID mismatch (expected 0x%08X, got 0x%08X)\n",
+               can_id, acked);
+        return false;
+    }
+    if (frame.data[4] != kMarker0 || frame.data[5] != kMarker1) {
+        printf(
+            "ACK validation failed: data[4-5] mismatch (expected 0xEF 0x15, got 0x%02X 0x%02X)\n",
+            unsigned{frame.data[4]}, unsigned{frame.data[5]});
+        return false;
+    }
+    return true;
+}
+
+bool wait_for_ack_compact(CommsManager* comms, uint32_t can_id) {
+    const uint32_t expected = can_id & 0xFFFF;
+    const uint32_t ack_id = canmsg_ack();
+    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    COMMS_MSG_t frame;
+    for (;;) {
+        if (read_ack_frame(comms, deadline, ack_id, &frame) != ReadOutcome::Frame) {
+            return false;
+        }
+        if (frame.can_ID == ack_id) {
+            break;
+        }
+    }
+    if (frame.msg_len != CAN_4_BYTES) {
+        printf("ACK validation failed: msg_len mismatch (expected CAN_4_BYTES, got 0x%02X)\n",
+               unsigned{frame.msg_len});
+        return false;
+    }
+    const uint32_t acked =
+        static_cast<uint32_t>(frame.data[1]) | static_cast<uint32_t>(frame.data[2]) << 8;
+    if (acked != expected) {
+        printf("ACK validation failed: payload can_ID mismatch (expected 0x%03X, got 0x%03X)\n",
+               expected, acked);
+        return false;
+    }
+    const uint8_t status = frame.data[3];
+    if (status == ACK) {
+        return true;
+    }
+    if (status == NACK) {
+        printf("NACK received for command CAN ID 0x%03X.\n", acked);
+        return false;
+    }
+    printf("ACK validation failed: invalid status byte %u (expected 0 or 1)\n", unsigned{status});
+    return false;
+}
+
+void store_flash_echo(const COMMS_MSG_t& frame, uint8_t* op_type, uint32_t* address) {
+    if (op_type != nullptr) {
+        *op_type = frame.data[0];
+    }
+    if (address != nullptr) {
+        *address = le32(frame.data + 1);
+    }
+}
+
+bool wait_for_mx25_ack_legacy(CommsManager* comms, uint8_t* op_type, uint32_t* address) {
+    const uint32_t ack_id = canmsg_mx25_ack();
+    const uint32_t nack_id = canmsg_mx25_nack_wire_id();
+    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    COMMS_MSG_t frame;
+    for (;;) {
+        if (read_mx25_frame(comms, deadline, &frame) != ReadOutcome::Frame) {
+            return false;
+        }
+        // A length code above 15 (only a malformed report has one) carries no payload at all.
+        if (frame.can_ID == ack_id && can_msg_payload_len(frame.msg_len) > 4) {
+            store_flash_echo(frame, op_type, address);
+            return true;
+        }
+        if (frame.can_ID == nack_id) {
+            puts("wait_for_mx25_ack: Operation failed (MX25 NACK)");
+            return false;
+        }
+    }
+}
+
+bool wait_for_mx25_ack_unified(CommsManager* comms, uint8_t* op_type, uint32_t* address) {
+    const uint32_t ack_id = canmsg_mx25_ack();
+    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    COMMS_MSG_t frame;
+    for (;;) {
+        if (read_mx25_frame(comms, deadline, &frame) != ReadOutcome::Frame) {
+            return false;
+        }
+        if (frame.can_ID == ack_id && frame.msg_len == CAN_6_BYTES) {
+            break;
+        }
+    }
+    store_flash_echo(frame, op_type, address);
+    const uint8_t status = frame.data[5];
+    if (status == ACK) {
+        return true;
+    }
+    if (status == NACK) {
+        printf("wait_for_mx25_ack: MX25 NACK (op=0x%02X)\n", unsigned{frame.data[0]});
+        return false;
+    }
+    printf("wait_for_mx25_ack: invalid status byte %u (expected 0 or 1)\n", unsigned{status});
+    return false;
+}
+
+}  // namespace
+
+bool wait_for_ack(CommsManager* comms, uint32_t can_id) {
+    if (comms == nullptr || !comms->isConnected()) {
+        return false;
+    }
+    if (device_ack_payload_format() == Compact4Byte) {
+        return wait_for_ack_compact(comms, can_id);
+    }
+    return wait_for_ack_legacy(comms, can_id);
+}
+
+bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op_type, uint32_t* address) {
+    if (comms == nullptr || !comms->isConnected()) {
+        return false;
+    }
+    if (device_firmware_at_least_0_2_12()) {
+        return wait_for_mx25_ack_unified(comms, op_type, address);
+    }
+    return wait_for_mx25_ack_legacy(comms, op_type, address);
+}
