@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "EFIS_shared/calib_types.h"
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/settings_types.h"
+#include "emulator/nor_flash.h"
+#include "emulator/unit_ids.h"
 
 namespace emu {
 
@@ -46,6 +49,8 @@ class EfisUnit {
 public:
     // A current unit at firmware 0.2.12 with realistic settings and a valid CRC.
     EfisUnit();
+    // Back to the state of a newly constructed unit (faults and records included).
+    void reset();
 
     // Identity and generation.
     void set_generation(Generation g);  // also sets the version (0.2.12 or 0.1.0)
@@ -59,6 +64,7 @@ public:
     void set_check_store_crc(bool on);          // refuse a store whose CRC mismatches; default on
     void set_refuse_unerased_writes(bool on);   // NACK a write into unerased bytes; default on
     void set_partition_answer(uint32_t value);  // default partition_1
+    // One fault per request identifier and answer kind; a later one for the same pair replaces it.
     void set_fault(uint32_t request_id, const Fault& fault);
     void clear_faults();
 
@@ -85,8 +91,50 @@ public:
     uint32_t id_mx25_ack() const;
 
 private:
+    class Answers;
+    struct FaultState {
+        Fault fault;
+        uint32_t seen = 0;  // matching requests so far
+        int32_t fired = 0;  // requests it acted on
+    };
+
+    void reset_locked();
+    bool legacy_map() const;
+    const UnitIds& ids() const;
+    std::map<AnswerKind, Fault> arm_faults(uint32_t request_id);
+
+    void on_whoami_current(const COMMS_MSG_t& in, Answers& out) const;
+    void on_whoami_legacy(const COMMS_MSG_t& in, Answers& out) const;
+    void on_read_setting(const COMMS_MSG_t& in, Answers& out);
+    void on_set_setting(const COMMS_MSG_t& in, Answers& out);
+    void on_store_settings(const COMMS_MSG_t& in, Answers& out);
+    void on_read_calib(const COMMS_MSG_t& in, Answers& out);
+    void on_set_calib(const COMMS_MSG_t& in, Answers& out);
+    void on_store_calib(const COMMS_MSG_t& in, Answers& out);
+    void on_enter_bl(const COMMS_MSG_t& in);
+    void on_erase(const COMMS_MSG_t& in, Answers& out);
+    void on_set_address(const COMMS_MSG_t& in, Answers& out);
+    void on_write(const COMMS_MSG_t& in, Answers& out);
+    void on_get_partition(const COMMS_MSG_t& in, Answers& out);
+    void on_airport_db_op(const COMMS_MSG_t& in, Answers& out);
+
     mutable std::mutex mutex_;
-    // (fields are the implementation's)
+    uint32_t serial_ = 0;
+    fwversion_t version_{};
+    bool answers_current_whoami_ = false;
+    bool check_store_crc_ = true;
+    bool refuse_unerased_writes_ = true;
+    uint32_t partition_ = 0;
+    std::map<std::pair<uint32_t, AnswerKind>, FaultState> faults_;
+    std::vector<COMMS_MSG_t> received_;
+    Settings_t settings_{};
+    SENSOR_CALIB_t calibration_{};
+    uint32_t store_count_ = 0;
+    uint32_t reboot_count_ = 0;
+    bool airport_db_open_ = true;
+    uint32_t write_address_ = 0;
+    NorFlash flash_;
+    std::vector<uint32_t> erased_blocks_;
 };
 
 }  // namespace emu

@@ -1,0 +1,403 @@
+// The hidapi functions the tool uses, served by an emulated unit behind one emulated USB
+// link, and the control functions tests use to shape that link.
+#include <hidapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "emulator/hidapi/emulated_hidapi.h"
+#include "emulator/hidapi/report_codec.h"
+
+struct hid_device_ {
+    bool is_unit;
+    bool open;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint16_t kVendorUsagePage = 0xFF00;
+constexpr const char* kUnitPath = "emu-hid-0";
+
+struct PendingReport {
+    Clock::time_point due;
+    std::vector<uint8_t> report;
+};
+
+struct Link {
+    std::mutex mutex;
+    std::condition_variable changed;
+    emu::EfisUnit unit;
+    std::vector<emu_hid::Interface> interfaces;
+    bool fail_open = false;
+    bool vanish_armed = false;
+    uint32_t vanish_left = 0;
+    bool vanished = false;
+    uint32_t latency_us = 0;
+    uint32_t traffic_fps = 0;
+    uint32_t traffic_id = 0;
+    uint8_t traffic_seq = 0;
+    Clock::time_point traffic_next{};
+    std::deque<std::vector<uint8_t>> injected;
+    std::deque<PendingReport> pending;
+    std::vector<std::vector<uint8_t>> outputs;
+    uint32_t opens = 0;
+    uint32_t closes = 0;
+    int inits = 0;
+    // Handles stay allocated until the process ends, so that a handle used after hid_close
+    // (or after a reset) reads as closed instead of pointing at freed memory.
+    std::vector<std::unique_ptr<hid_device_>> devices;
+
+    Link() { set_defaults(); }
+
+    void set_defaults() {
+        interfaces = {{vendor_id, product_id, kVendorUsagePage, kUnitPath, true}};
+        fail_open = false;
+        vanish_armed = false;
+        vanish_left = 0;
+        vanished = false;
+        latency_us = 0;
+        traffic_fps = 0;
+        traffic_id = 0;
+        traffic_seq = 0;
+        injected.clear();
+        pending.clear();
+        outputs.clear();
+        opens = 0;
+        closes = 0;
+        inits = 0;
+        for (auto& d : devices) {
+            d->open = false;
+        }
+    }
+
+    bool unit_open() const {
+        return std::any_of(devices.begin(), devices.end(),
+                           [](const auto& d) { return d->open && d->is_unit; });
+    }
+
+    Clock::duration traffic_period() const {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / traffic_fps;
+    }
+
+    std::vector<uint8_t> traffic_report() {
+        COMMS_MSG_t f;
+        std::memset(&f, 0, sizeof(f));
+        f.iface = USB_HID;
+        f.can_ID = traffic_id;
+        f.msg_len = CAN_8_BYTES;
+        for (uint8_t i = 0; i < 8; ++i) {
+            f.data[i] = static_cast<uint8_t>(traffic_seq + i);
+        }
+        ++traffic_seq;
+        return emu_hid::encode_input_report(f);
+    }
+
+    void queue_answers(const std::vector<emu::Answer>& answers) {
+        const Clock::time_point now = Clock::now();
+        for (const emu::Answer& a : answers) {
+            Clock::time_point due =
+                now + std::chrono::milliseconds(a.delay_ms) + std::chrono::microseconds(latency_us);
+            // The unit sends its answers in order: a late answer holds back the later ones.
+            if (!pending.empty()) {
+                due = std::max(due, pending.back().due);
+            }
+            pending.push_back({due, emu_hid::encode_input_report(a.frame)});
+        }
+    }
+
+    // The next report the unit has for the tool at `now`, if any; `wake` gets the time the
+    // next one falls due.
+    std::optional<std::vector<uint8_t>> next_report(Clock::time_point now,
+                                                    std::optional<Clock::time_point>* wake) {
+        if (!injected.empty()) {
+            std::vector<uint8_t> r = std::move(injected.front());
+            injected.pop_front();
+            return r;
+        }
+        const bool answer_due = !pending.empty() && pending.front().due <= now;
+        if (traffic_fps > 0) {
+            // Frames the reader missed while it was away are lost, as in a full buffer.
+            if (traffic_next + traffic_period() < now) {
+                traffic_next = now;
+            }
+            if (traffic_next <= now && !(answer_due && pending.front().due < traffic_next)) {
+                traffic_next += traffic_period();
+                return traffic_report();
+            }
+            *wake = traffic_next;
+        }
+        if (answer_due) {
+            std::vector<uint8_t> r = std::move(pending.front().report);
+            pending.pop_front();
+            return r;
+        }
+        if (!pending.empty() && (!*wake || pending.front().due < **wake)) {
+            *wake = pending.front().due;
+        }
+        return std::nullopt;
+    }
+};
+
+Link& link() {
+    static Link instance;
+    return instance;
+}
+
+char* copy_string(const std::string& s) {
+    char* out = new char[s.size() + 1];
+    std::memcpy(out, s.c_str(), s.size() + 1);
+    return out;
+}
+
+}  // namespace
+
+int HID_API_EXPORT HID_API_CALL hid_init(void) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    ++l.inits;
+    return 0;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_exit(void) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    --l.inits;
+    return 0;
+}
+
+struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short vendor,
+                                                                  unsigned short product) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    hid_device_info* head = nullptr;
+    hid_device_info** tail = &head;
+    for (const emu_hid::Interface& i : l.interfaces) {
+        const bool match =
+            (vendor == 0 || vendor == i.vendor_id) && (product == 0 || product == i.product_id);
+        if (!match || (i.is_unit && l.vanished)) {
+            continue;
+        }
+        auto* info = new hid_device_info{};
+        info->path = copy_string(i.path);
+        info->vendor_id = i.vendor_id;
+        info->product_id = i.product_id;
+        info->usage_page = i.usage_page;
+        *tail = info;
+        tail = &info->next;
+    }
+    return head;
+}
+
+void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* devs) {
+    while (devs != nullptr) {
+        hid_device_info* next = devs->next;
+        delete[] devs->path;
+        delete devs;
+        devs = next;
+    }
+}
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (path == nullptr || l.fail_open) {
+        return nullptr;
+    }
+    const auto it = std::find_if(l.interfaces.begin(), l.interfaces.end(),
+                                 [path](const emu_hid::Interface& i) { return i.path == path; });
+    if (it == l.interfaces.end() || (it->is_unit && l.vanished)) {
+        return nullptr;
+    }
+    l.devices.push_back(std::make_unique<hid_device_>(hid_device_{it->is_unit, true}));
+    ++l.opens;
+    if (it->is_unit && l.traffic_fps > 0) {
+        l.traffic_next = Clock::now() + l.traffic_period();
+    }
+    return l.devices.back().get();
+}
+
+void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
+    if (dev == nullptr) {
+        return;
+    }
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (!dev->open) {
+        return;
+    }
+    dev->open = false;
+    ++l.closes;
+    if (!l.unit_open()) {
+        l.pending.clear();  // answers in flight die with the last handle
+    }
+    l.changed.notify_all();
+}
+
+// A report the unit cannot parse is recorded and dropped, as the unit's USB stack would;
+// the transfer itself succeeded, so the full length is returned.
+int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data,
+                                          size_t length) {
+    if (dev == nullptr || data == nullptr) {
+        return -1;
+    }
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (!dev->open || (dev->is_unit && l.vanished)) {
+        return -1;
+    }
+    l.outputs.emplace_back(data, data + length);
+    COMMS_MSG_t frame;
+    if (dev->is_unit && emu_hid::decode_output_report(data, length, &frame)) {
+        l.queue_answers(l.unit.handle(frame));
+    }
+    if (dev->is_unit && l.vanish_armed && l.vanish_left > 0 && --l.vanish_left == 0) {
+        l.vanished = true;
+    }
+    l.changed.notify_all();
+    return static_cast<int>(length);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
+                                                 size_t length, int milliseconds) {
+    if (dev == nullptr || data == nullptr) {
+        return -1;
+    }
+    Link& l = link();
+    std::unique_lock<std::mutex> lock(l.mutex);
+    const Clock::time_point start = Clock::now();
+    const std::optional<Clock::time_point> deadline =
+        milliseconds < 0
+            ? std::nullopt
+            : std::optional<Clock::time_point>(start + std::chrono::milliseconds(milliseconds));
+    for (;;) {
+        if (!dev->open || (dev->is_unit && l.vanished)) {
+            return -1;
+        }
+        const Clock::time_point now = Clock::now();
+        std::optional<Clock::time_point> wake;
+        if (dev->is_unit) {
+            std::optional<std::vector<uint8_t>> report = l.next_report(now, &wake);
+            if (report) {
+                const size_t n = std::min(length, report->size());
+                std::copy(report->begin(), report->begin() + static_cast<std::ptrdiff_t>(n), data);
+                return static_cast<int>(n);
+            }
+        }
+        if (deadline && now >= *deadline) {
+            return 0;
+        }
+        if (deadline && (!wake || *deadline < *wake)) {
+            wake = deadline;
+        }
+        if (wake) {
+            l.changed.wait_until(lock, *wake);
+        } else {
+            l.changed.wait(lock);
+        }
+    }
+}
+
+namespace emu_hid {
+
+emu::EfisUnit& unit() {
+    return link().unit;
+}
+
+void reset() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.unit.reset();
+    l.set_defaults();
+    l.changed.notify_all();
+}
+
+void set_interfaces(const std::vector<Interface>& interfaces) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.interfaces = interfaces;
+}
+
+void set_fail_open(bool on) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.fail_open = on;
+}
+
+void vanish_after(uint32_t frames) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.vanish_armed = true;
+    l.vanish_left = frames;
+    l.vanished = frames == 0;
+    l.changed.notify_all();
+}
+
+void set_latency_us(uint32_t us) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.latency_us = us;
+}
+
+void set_background_traffic(uint32_t frames_per_second, uint32_t can_id) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.traffic_fps = frames_per_second;
+    l.traffic_id = can_id;
+    if (frames_per_second > 0) {
+        l.traffic_next = Clock::now() + l.traffic_period();
+    }
+    l.changed.notify_all();
+}
+
+void inject_input_report(const std::vector<uint8_t>& report) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.injected.push_back(report);
+    l.changed.notify_all();
+}
+
+std::vector<std::vector<uint8_t>> output_reports() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.outputs;
+}
+
+void clear_output_reports() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.outputs.clear();
+}
+
+uint32_t open_count() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.opens;
+}
+
+uint32_t close_count() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.closes;
+}
+
+bool device_open() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.unit_open();
+}
+
+int init_count() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.inits;
+}
+
+}  // namespace emu_hid
