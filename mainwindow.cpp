@@ -1,9 +1,36 @@
 #include "mainwindow.h"
 
+#include <QColor>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDebug>
+#include <QDoubleSpinBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QThread>
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "EFIS_shared/crc.h"
+#include "EFIS_shared/get_set.h"
+#include "comms/can_msg_ids.h"
+#include "comms/canfd/canfd.h"
+#include "comms/comms.h"
+#include "comms/usb_hid/USBHID.h"
+#include "registration_prefix.h"
 #include "ui_mainwindow.h"
+
+Settings_t user_config;
+uint32_t user_config_chk = 0;
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
     const QByteArray text = msg.toLocal8Bit();
@@ -30,11 +57,926 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext& context, con
     std::fflush(stderr);
 }
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+namespace {
+
+constexpr uint32_t kOpaque = 0xFF000000u;
+
+const QString kNoLinkStatus =
+    QStringLiteral("Error: No communication interface connected (USB HID or CAN FD)");
+
+// The colour buttons of the settings tab, in element order.
+struct ColourRow {
+    QPushButton* button;
+    settings_struct_index index;
+};
+
+std::array<ColourRow, 10> colourRows(const Ui::MainWindow* ui) {
+    return {{{ui->color_picker_sky0, SKY_COLOR_0_INDEX},
+             {ui->color_picker_sky1, SKY_COLOR_1_INDEX},
+             {ui->color_picker_ground0, GROUND_COLOR_0_INDEX},
+             {ui->color_picker_ground1, GROUND_COLOR_1_INDEX},
+             {ui->color_picker_app_indi, APPROACH_COLOR_INDEX},
+             {ui->color_picker_airplane, AIRPLANE_COLOR_INDEX},
+             {ui->color_picker_green, GREEN_ARC_COLOR_INDEX},
+             {ui->color_picker_yellow, YELLOW_ARC_COLOR_INDEX},
+             {ui->color_picker_red, RED_ARC_COLOR_INDEX},
+             {ui->color_picker_gear, GEAR_INDI_COLOR_INDEX}}};
+}
+
+struct SpeedRow {
+    QSpinBox* box;
+    settings_struct_index index;
+};
+
+std::array<SpeedRow, 8> speedRows(const Ui::MainWindow* ui) {
+    return {{{ui->spinBox_vmin, VMIN_INDEX},
+             {ui->spinBox_vs0, VS0_INDEX},
+             {ui->spinBox_vs1, VS1_INDEX},
+             {ui->spinBox_vfe, VFE_INDEX},
+             {ui->spinBox_vn0, VN0_INDEX},
+             {ui->spinBox_vne, VNE_INDEX},
+             {ui->spinBox_vref, APPROACHSPEED_INDEX},
+             {ui->spinBox_vlo, VLO_INDEX}}};
+}
+
+struct VoltRow {
+    QDoubleSpinBox* box;
+    settings_struct_index index;
+};
+
+std::array<VoltRow, 4> voltRows(const Ui::MainWindow* ui) {
+    return {{{ui->min_volt_warn_value, MIN_VOLTS_INDEX},
+             {ui->max_volt_warn_value, MAX_VOLTS_INDEX},
+             {ui->min_volt_alert_value, MIN_VOLTS_ALERT_INDEX},
+             {ui->max_volt_alert_value, MAX_VOLTS_ALERT_INDEX}}};
+}
+
+QString colourStyleSheet(uint32_t word) {
+    // QColor::fromRgb ignores the alpha byte, which the form never shows.
+    return QStringLiteral("background-color: %1;").arg(QColor::fromRgb(word).name());
+}
+
+// The colour a button's style sheet shows, as an opaque colour word.
+bool colourFromStyleSheet(const QString& styleSheet, uint32_t* word) {
+    static const QRegularExpression pattern(QStringLiteral("background-color: #([0-9a-fA-F]{6});"));
+    const QRegularExpressionMatch match = pattern.match(styleSheet);
+    if (!match.hasMatch()) {
+        return false;
+    }
+    *word = match.captured(1).toUInt(nullptr, 16) | kOpaque;
+    return true;
+}
+
+// Volts as the record keeps them: tenths, truncated toward zero.
+uint32_t voltTenths(double volts) {
+    return static_cast<uint32_t>(static_cast<int32_t>(volts * 10.0));
+}
+
+uint32_t floatBits(double value) {
+    const float narrowed = static_cast<float>(value);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &narrowed, sizeof(bits));
+    return bits;
+}
+
+// Four registration bytes as one element value, the first byte most significant.
+uint32_t packRegistration(const char* bytes) {
+    uint32_t word = 0;
+    for (int i = 0; i < 4; ++i) {
+        word = word << 8 | static_cast<unsigned char>(bytes[i]);
+    }
+    return word;
+}
+
+// Joins prefix and number into the registration bytes of user_config (at most 11 characters,
+// byte 11 zero; all zero for an empty number) and packs them into the three element values.
+std::array<uint32_t, 3> joinRegistration(const QString& prefix, const QString& number) {
+    char* reg = user_config.registration;
+    std::memset(reg, 0, sizeof(user_config.registration));
+    if (!number.isEmpty()) {
+        const QByteArray bytes = (prefix + number).left(11).toLatin1();
+        const int count = std::min(bytes.size(), 11);
+        for (int i = 0; i < count && bytes.at(i) != '\0'; ++i) {
+            reg[i] = bytes.at(i);
+        }
+        reg[11] = '\0';
+    }
+    return {packRegistration(reg), packRegistration(reg + 4), packRegistration(reg + 8)};
+}
+
+// Shows the stored registration as a prefix from the list and the rest of it.
+void showRegistration(Ui::MainWindow* ui) {
+    const auto* reg = reinterpret_cast<const unsigned char*>(user_config.registration);
+    const QString defaultPrefix = QStringLiteral("N");
+    const bool neverSet = std::all_of(reg, reg + sizeof(user_config.registration),
+                                      [](unsigned char c) { return c == 0xFF; });
+    int length = 0;
+    while (!neverSet && length < 11 && reg[length] != 0x00 && reg[length] != 0xFF) {
+        ++length;
+    }
+    if (length == 0) {
+        ui->comboBox_reg_prefix->setCurrentIndex(ui->comboBox_reg_prefix->findText(defaultPrefix));
+        ui->text_registration_num->setPlainText(QString());
+        return;
+    }
+    const QString full = QString::fromLatin1(user_config.registration, length);
+    qDebug() << "Created string:" << full;
+
+    QString prefix;
+    for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
+        const QString candidate = QString::fromLatin1(REGISTRATION_PREFIXES[i]);
+        if (full.startsWith(candidate, Qt::CaseSensitive)) {
+            prefix = candidate;
+            break;
+        }
+    }
+    qDebug() << "Found prefix:" << prefix;
+
+    if (!prefix.isEmpty()) {
+        ui->comboBox_reg_prefix->setCurrentIndex(ui->comboBox_reg_prefix->findText(prefix));
+        ui->text_registration_num->setPlainText(
+            full.mid(prefix.size()).left(std::max(0, 11 - prefix.size())));
+    } else {
+        ui->comboBox_reg_prefix->setCurrentIndex(ui->comboBox_reg_prefix->findText(defaultPrefix));
+        ui->text_registration_num->setPlainText(full.left(10));
+    }
+}
+
+// Recomputes bits 0 to 8 of the units word of user_config from the four unit combo boxes;
+// the undefined bits 9 to 31 stay as the unit reported them.
+void applyUnitsFromForm(const Ui::MainWindow* ui) {
+    unit_bits_t& bits = user_config.units.unit_bits;
+    const int airspeed = ui->comboBox_airspeed->currentIndex();
+    bits.is_mph = airspeed == 0;
+    bits.is_knots = airspeed == 1;
+    bits.is_kph = airspeed == 2;
+    bits.is_meters = ui->comboBox_altitude->currentIndex() == 1;
+    bits.is_feet = !bits.is_meters;
+    bits.is_celsius = ui->comboBox_temp->currentIndex() == 1;
+    bits.is_fahrenheit = !bits.is_celsius;
+    bits.is_mbar = ui->comboBox_pressure->currentIndex() == 1;
+    bits.is_inhg = !bits.is_mbar;
+}
+
+// Opens the colour dialog for one colour button; true when a colour was chosen, which the
+// button then shows.
+bool pickButtonColour(QWidget* parent, QPushButton* button, uint32_t current, const QColor& custom,
+                      const QString& title) {
+    QColorDialog::setCustomColor(1, custom);
+    const QColor chosen = QColorDialog::getColor(QColor::fromRgb(current), parent, title);
+    if (!chosen.isValid()) {
+        return false;
+    }
+    button->setStyleSheet(colourStyleSheet(chosen.rgb()));
+    return true;
+}
+
+bool linkUp(const CommsManager* comms) {
+    return comms != nullptr && comms->isConnected();
+}
+
+}  // namespace
+
+int store_settings(CommsManager* comms, uint32_t crc) {
+    if (!linkUp(comms)) {
+        return -1;
+    }
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.can_ID = canmsg_save_user_settings();
+    msg.msg_len = CAN_4_BYTES;
+    for (int i = 0; i < 4; ++i) {
+        msg.data[i] = static_cast<uint8_t>(crc >> (8 * i));
+    }
+    if (comms->write(msg) <= 0) {
+        qDebug() << "Failed to send store command";
+        return -1;
+    }
+    // The unit erases the flash area of the record first and reports that with a flash
+    // acknowledgement; the command acknowledgement follows once the record is stored.
+    if (!wait_for_mx25_ack(comms, nullptr, nullptr)) {
+        qDebug() << "Flash erase failed or timeout waiting for MX25 erase status";
+        return -1;
+    }
+    qDebug() << "Flash erase succeeded";
+    if (!wait_for_ack(comms, canmsg_save_user_settings())) {
+        qDebug() << "Store command failed: no valid ACK (or NACK) for save settings";
+        return -1;
+    }
+    return 0;
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), comms(nullptr) {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
+    statusBar()->showMessage(QStringLiteral("Initializing..."), 0);
+
+    for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
+        ui->comboBox_reg_prefix->addItem(QString::fromLatin1(REGISTRATION_PREFIXES[i]));
+    }
+
+    ui->text_firmware_file->setEnabled(false);
+    ui->pushButton_start_update->setEnabled(false);
+    ui->progressBar_firmware->setEnabled(false);
+    connect(ui->pushButton_browse, &QPushButton::clicked, this, &MainWindow::onBrowseClicked);
+    connect(ui->pushButton_start_update, &QPushButton::clicked, this,
+            &MainWindow::onStartUpdateClicked);
+
+    ui->text_firmware_file_2->setEnabled(false);
+    ui->pushButton_start_airport->setEnabled(false);
+    ui->progressBar_airports->setEnabled(false);
+    connect(ui->pushButton_browse_airports, &QPushButton::clicked, this,
+            &MainWindow::onBrowseAirportsClicked);
+    connect(ui->pushButton_start_airport, &QPushButton::clicked, this,
+            &MainWindow::onStartAirportClicked);
+
+    std::memset(&user_config.vspeeds, 0, sizeof(user_config.vspeeds));
+
+    const auto comboIndex = QOverload<int>::of(&QComboBox::currentIndexChanged);
+    const auto spinValue = QOverload<int>::of(&QSpinBox::valueChanged);
+    const auto doubleValue = QOverload<double>::of(&QDoubleSpinBox::valueChanged);
+
+    connect(ui->pushButton_save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
+    connect(ui->pushButton_load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(ui->color_picker_sky0, &QPushButton::clicked, this,
+            &MainWindow::onSkyColorPickerClicked);
+    connect(ui->color_picker_sky1, &QPushButton::clicked, this,
+            &MainWindow::onSkyColor1PickerClicked);
+    connect(ui->color_picker_ground0, &QPushButton::clicked, this,
+            &MainWindow::onGroundColorPickerClicked);
+    connect(ui->color_picker_ground1, &QPushButton::clicked, this,
+            &MainWindow::onGroundColor1PickerClicked);
+    connect(ui->color_picker_app_indi, &QPushButton::clicked, this,
+            &MainWindow::onApproachIndiColorPickerClicked);
+    connect(ui->color_picker_airplane, &QPushButton::clicked, this,
+            &MainWindow::onAirplaneColorPickerClicked);
+    connect(ui->color_picker_green, &QPushButton::clicked, this,
+            &MainWindow::onGreenArcColorPickerClicked);
+    connect(ui->color_picker_yellow, &QPushButton::clicked, this,
+            &MainWindow::onYellowArcColorPickerClicked);
+    connect(ui->color_picker_red, &QPushButton::clicked, this,
+            &MainWindow::onRedArcColorPickerClicked);
+    connect(ui->color_picker_gear, &QPushButton::clicked, this,
+            &MainWindow::onGearIndiColorPickerClicked);
+    connect(ui->comboBox_airspeed, comboIndex, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_altitude, comboIndex, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_temp, comboIndex, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_pressure, comboIndex, this, &MainWindow::onUnitsChanged);
+    connect(ui->spinBox_vmin, spinValue, this, &MainWindow::onVminChanged);
+    connect(ui->spinBox_vs0, spinValue, this, &MainWindow::onVs0Changed);
+    connect(ui->spinBox_vs1, spinValue, this, &MainWindow::onVs1Changed);
+    connect(ui->spinBox_vfe, spinValue, this, &MainWindow::onVfeChanged);
+    connect(ui->spinBox_vn0, spinValue, this, &MainWindow::onVn0Changed);
+    connect(ui->spinBox_vne, spinValue, this, &MainWindow::onVneChanged);
+    connect(ui->spinBox_vref, spinValue, this, &MainWindow::onVrefChanged);
+    connect(ui->spinBox_vlo, spinValue, this, &MainWindow::onVloChanged);
+    connect(ui->min_volt_warn_value, doubleValue, this, &MainWindow::onMinVoltChanged);
+    connect(ui->max_volt_warn_value, doubleValue, this, &MainWindow::onMaxVoltChanged);
+    connect(ui->min_volt_alert_value, doubleValue, this, &MainWindow::onMinVoltAlertChanged);
+    connect(ui->max_volt_alert_value, doubleValue, this, &MainWindow::onMaxVoltAlertChanged);
+    connect(ui->comboBox_reg_prefix, &QComboBox::currentTextChanged, this,
+            &MainWindow::onRegistrationChanged);
+    connect(ui->text_registration_num, &QPlainTextEdit::textChanged, this,
+            &MainWindow::onRegistrationChanged);
+    connect(ui->text_icao, &QPlainTextEdit::textChanged, this, &MainWindow::onOwnshipIcaoChanged);
+    connect(ui->comboBox_emitter_cat, comboIndex, this, &MainWindow::onEmitterCatChanged);
+    connect(ui->comboBox_map_view, comboIndex, this, &MainWindow::onMapViewChanged);
+    connect(ui->comboBox_term_res, comboIndex, this, &MainWindow::onTermResChanged);
+    connect(ui->radioButton_use_icao, &QRadioButton::toggled, this,
+            &MainWindow::onIcaoAddressTypeChanged);
+    connect(ui->radioButton_rand_icao, &QRadioButton::toggled, this,
+            &MainWindow::onIcaoAddressTypeChanged);
+    connect(ui->backlight_slider, &QSlider::valueChanged, this,
+            &MainWindow::onBacklightBrightnessChanged);
+    connect(ui->text_bg_alpha_slider, &QSlider::valueChanged, this,
+            &MainWindow::onTextBgAlphaChanged);
+    connect(ui->roll_corr_spinbox, doubleValue, this, &MainWindow::onRollCorrectionChanged);
+    connect(ui->pitch_corr_spinbox, doubleValue, this, &MainWindow::onPitchCorrectionChanged);
+    connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
+    connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
+
+    QThread::msleep(100);
+
+    comms = new CommsManager();
+    if (!comms->establish_connection()) {
+        qDebug() << "Failed to establish connection via USB HID or CAN FD";
+        statusBar()->showMessage(
+            QStringLiteral(
+                "Failed to connect to EFIS via USB or CAN FD - please check connections"),
+            0);
+        return;
+    }
+
+    USBHID* usb = comms->getUSBHID();
+    CANFD* can = comms->getCANFD();
+    if (usb != nullptr && can != nullptr && usb->isConnected() && can->isConnected()) {
+        statusBar()->showMessage(QStringLiteral("Connected via both USB HID and CAN FD"), 0);
+    } else if (comms->getActiveInterface() == USB_HID) {
+        statusBar()->showMessage(QStringLiteral("Connected via USB HID"), 0);
+    } else if (comms->getActiveInterface() == CAN_FD) {
+        statusBar()->showMessage(QStringLiteral("Connected via CAN FD"), 0);
+    }
+
+    loadConfigFromDevice();
 }
 
 MainWindow::~MainWindow() {
+    // A worker holds the comms manager until its upload returns, so the manager outlives it:
+    // after the two-minute wait the worker is asked to stop between packets and joined.
+    for (QThread* worker : {firmwareUploadThread.data(), airportUploadThread.data()}) {
+        if (worker != nullptr && worker->isRunning() && !worker->wait(120000)) {
+            uploadCancel = true;
+            worker->wait();
+        }
+    }
+    delete comms;
+    comms = nullptr;
     delete ui;
+}
+
+void MainWindow::updateUIFromConfig() {
+    QObject* const blocked[] = {
+        ui->comboBox_airspeed,    ui->comboBox_altitude,     ui->comboBox_temp,
+        ui->comboBox_pressure,    ui->spinBox_vmin,          ui->spinBox_vs0,
+        ui->spinBox_vs1,          ui->spinBox_vfe,           ui->spinBox_vn0,
+        ui->spinBox_vne,          ui->spinBox_vref,          ui->spinBox_vlo,
+        ui->min_volt_warn_value,  ui->max_volt_warn_value,   ui->min_volt_alert_value,
+        ui->max_volt_alert_value, ui->text_registration_num, ui->comboBox_reg_prefix,
+        ui->backlight_slider,     ui->text_bg_alpha_slider,  ui->roll_corr_spinbox,
+        ui->pitch_corr_spinbox,   ui->comboBox_emitter_cat,  ui->text_icao,
+        ui->radioButton_use_icao, ui->radioButton_rand_icao, ui->comboBox_map_view,
+        ui->comboBox_term_res};
+    for (QObject* widget : blocked) {
+        widget->blockSignals(true);
+    }
+
+    for (const ColourRow& row : colourRows(ui)) {
+        row.button->setStyleSheet(colourStyleSheet(settings_get_value(&user_config, row.index)));
+    }
+
+    const unit_bits_t& bits = user_config.units.unit_bits;
+    ui->comboBox_airspeed->setCurrentIndex(bits.is_mph     ? 0
+                                           : bits.is_knots ? 1
+                                           : bits.is_kph   ? 2
+                                                           : 1);
+    ui->comboBox_altitude->setCurrentIndex(bits.is_meters);
+    ui->comboBox_temp->setCurrentIndex(bits.is_celsius);
+    ui->comboBox_pressure->setCurrentIndex(bits.is_mbar);
+    for (const SpeedRow& row : speedRows(ui)) {
+        row.box->setValue(static_cast<int>(settings_get_value(&user_config, row.index)));
+    }
+    for (const VoltRow& row : voltRows(ui)) {
+        row.box->setValue(settings_get_value(&user_config, row.index) / 10.0);
+    }
+
+    showRegistration(ui);
+
+    ui->backlight_slider->setValue(static_cast<int>(user_config.backlight_brightness));
+    ui->text_bg_alpha_slider->setValue(std::min(static_cast<int>(user_config.text_bg_alpha), 254));
+    // A correction that is not a number has no nearest limit; it shows as no correction.
+    const auto correction = [](float value) {
+        return std::isnan(value) ? 0.0 : static_cast<double>(value);
+    };
+    ui->roll_corr_spinbox->setValue(correction(user_config.roll_correction));
+    ui->pitch_corr_spinbox->setValue(correction(user_config.pitch_correction));
+    ui->text_icao->setPlainText(
+        QStringLiteral("%1")
+            .arg(user_config.ownship_icao & 0xFFFFFFu, 6, 16, QLatin1Char('0'))
+            .toUpper());
+    const int lastEmitter = std::max(0, ui->comboBox_emitter_cat->count() - 1);
+    ui->comboBox_emitter_cat->setCurrentIndex(
+        std::clamp(static_cast<int>(user_config.emitter_cat), 0, lastEmitter));
+    if (user_config.icao_address_type == 1) {
+        ui->radioButton_rand_icao->setChecked(true);
+    } else {
+        ui->radioButton_use_icao->setChecked(true);
+    }
+    const int map = static_cast<int>(user_config.map_track);
+    ui->comboBox_map_view->setCurrentIndex(map >= 0 && map < ui->comboBox_map_view->count() ? map
+                                                                                            : 0);
+    ui->comboBox_term_res->setCurrentIndex(user_config.enable_term_resistor == 0 ? 1 : 0);
+
+    for (QObject* widget : blocked) {
+        widget->blockSignals(false);
+    }
+}
+
+void MainWindow::updateConfigFromUI() {
+    const auto put = [](settings_struct_index index, uint32_t value) {
+        settings_set_value(&user_config, index, &value);
+    };
+
+    for (const ColourRow& row : colourRows(ui)) {
+        uint32_t word = 0;
+        if (colourFromStyleSheet(row.button->styleSheet(), &word)) {
+            put(row.index, word);
+        }
+    }
+
+    applyUnitsFromForm(ui);
+    put(UNITS_VALUE_INDEX, user_config.units.units_value);
+
+    for (const SpeedRow& row : speedRows(ui)) {
+        put(row.index, static_cast<uint32_t>(row.box->value()));
+    }
+    for (const VoltRow& row : voltRows(ui)) {
+        put(row.index, voltTenths(row.box->value()));
+    }
+
+    const std::array<uint32_t, 3> reg = joinRegistration(ui->comboBox_reg_prefix->currentText(),
+                                                         ui->text_registration_num->toPlainText());
+    put(REGISTRATION_1_INDEX, reg[0]);
+    put(REGISTRATION_2_INDEX, reg[1]);
+    put(REGISTRATION_3_INDEX, reg[2]);
+
+    put(BACKLIGHT_BRIGHTNESS_INDEX, static_cast<uint32_t>(ui->backlight_slider->value()));
+    put(TEXT_BG_ALPHA_INDEX, static_cast<uint32_t>(ui->text_bg_alpha_slider->value()));
+    put(ROLL_CORRECTION_INDEX, floatBits(ui->roll_corr_spinbox->value()));
+    put(PITCH_CORRECTION_INDEX, floatBits(ui->pitch_corr_spinbox->value()));
+    put(OWNSHIP_ICAO_INDEX, ownshipIcaoFromIcaoField());
+    put(ICAO_ADDR_TYPE_INDEX, ui->radioButton_rand_icao->isChecked() ? 1u : 0u);
+    put(EMITTER_CAT_INDEX, static_cast<uint32_t>(ui->comboBox_emitter_cat->currentIndex()));
+    put(MAP_DIR_INDEX, static_cast<uint32_t>(ui->comboBox_map_view->currentIndex()));
+    put(TERM_RESISTOR_INDEX, ui->comboBox_term_res->currentIndex() == 0 ? 1u : 0u);
+}
+
+uint32_t MainWindow::ownshipIcaoFromIcaoField() const {
+    const QString text = ui->text_icao->toPlainText().trimmed();
+    if (text.isEmpty()) {
+        return 0;
+    }
+    static const QRegularExpression hexDigits(QStringLiteral("^[\\da-fA-F]+$"));
+    bool ok = false;
+    const uint32_t number =
+        hexDigits.match(text).hasMatch() ? text.toUInt(&ok, 16) : text.toUInt(&ok, 10);
+    return ok ? (number & 0xFFFFFFu) : 0;
+}
+
+void MainWindow::loadConfigFromDevice() {
+    if (!linkUp(comms)) {
+        qDebug() << "No communication interface connected";
+        statusBar()->showMessage(kNoLinkStatus, 0);
+        return;
+    }
+    if (refuseWhileTransferring()) {
+        return;
+    }
+
+    changed_values.clear();
+    std::memset(&user_config, 0, sizeof(user_config));
+
+    struct HeaderRead {
+        settings_struct_index index;
+        uint32_t Settings_t::*field;
+        const char* log;
+        const char* status;
+    };
+    static const HeaderRead headers[] = {
+        {SETTINGS_CHECKSUM_INDEX, &Settings_t::crc32, "Error reading checksum value",
+         "Error: Failed to read checksum from device"},
+        {SETTINGS_MAGIC_NUM, &Settings_t::magic, "Error reading magic value",
+         "Error: Failed to read magic number from device"},
+        {SETTINGS_VERSION, &Settings_t::version, "Error reading memory version value",
+         "Error: Failed to read memory version from device"},
+        {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements, "Error reading num_elements value",
+         "Error: Failed to read num_elements from device"},
+    };
+    for (const HeaderRead& header : headers) {
+        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(header.index));
+        if (value == 0xFFFFFFFFu) {
+            qDebug() << header.log;
+            statusBar()->showMessage(QString::fromLatin1(header.status), 0);
+            return;
+        }
+        user_config.*header.field = value;
+        if (header.index == SETTINGS_CHECKSUM_INDEX) {
+            user_config_chk = value;
+        }
+    }
+    // The CRC covers num_elements words of a record that has room for 31: a larger count is
+    // a record this tool cannot check.
+    if (user_config.num_elements > SETTINGS_MAX_CRC_WORDS) {
+        qDebug() << "Invalid num_elements value" << user_config.num_elements;
+        statusBar()->showMessage(
+            QStringLiteral("Error: Device reported an invalid settings element count (%1)")
+                .arg(user_config.num_elements),
+            0);
+        return;
+    }
+
+    int failedReads = 0;
+    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        const auto index = static_cast<settings_struct_index>(i);
+        // A stored 0xFFFFFFFF (white) is a value; only a read without an answer is missing.
+        uint32_t value = 0;
+        if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)) {
+            qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
+            value = 0;
+            ++failedReads;
+        }
+        if (!settings_set_value(&user_config, index, &value)) {
+            qDebug() << "Error setting value for index" << i;
+            statusBar()->showMessage(QStringLiteral("Error: Failed to process configuration data"),
+                                     0);
+            return;
+        }
+        QThread::msleep(1);
+    }
+
+    const uint32_t calculated = settings_CalcCRC(&user_config);
+    printf("app: 0x%08lX, device: 0x%08lX \n", static_cast<unsigned long>(calculated),
+           static_cast<unsigned long>(user_config_chk));
+    const bool crcMismatch = calculated != user_config_chk;
+    if (crcMismatch) {
+        qDebug() << "CRC mismatch: Calculated =" << QString::number(calculated, 16)
+                 << "Stored=" << QString::number(user_config_chk, 16);
+    } else {
+        puts("CRC Check Passed.");
+    }
+
+    updateUIFromConfig();
+
+    // Warnings stay in the status bar until the next message, so the outcome text names
+    // every problem of this load.
+    QString outcome = QStringLiteral("Configuration successfully loaded from device");
+    if (crcMismatch && failedReads > 0) {
+        outcome = QStringLiteral(
+                      "Warning: Configuration CRC verification failed and %1 configuration "
+                      "value(s) could not be read from device")
+                      .arg(failedReads);
+    } else if (crcMismatch) {
+        outcome = QStringLiteral("Warning: Configuration CRC verification failed");
+    } else if (failedReads > 0) {
+        outcome = QStringLiteral("Warning: %1 configuration value(s) could not be read from device")
+                      .arg(failedReads);
+    }
+    statusBar()->showMessage(outcome, 0);
+}
+
+void MainWindow::onLoadClicked() {
+    loadConfigFromDevice();
+}
+
+void MainWindow::onUpdateClicked() {
+    if (!linkUp(comms)) {
+        qDebug() << "No communication interface connected";
+        statusBar()->showMessage(kNoLinkStatus, 0);
+        return;
+    }
+    if (refuseWhileTransferring()) {
+        return;
+    }
+    if (changed_values.empty()) {
+        statusBar()->showMessage(QStringLiteral("No changes to send"), 0);
+        return;
+    }
+
+    int sent = 0;
+    int failed = 0;
+    // Values the unit did not acknowledge stay pending, so the next Update sends them again.
+    std::set<settings_struct_index> unsent;
+    for (const settings_struct_index index : changed_values) {
+        const uint32_t value = settings_get_value(&user_config, index);
+        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
+            ++sent;
+        } else {
+            ++failed;
+            unsent.insert(index);
+            qDebug() << "Failed to send value for index" << static_cast<int>(index);
+        }
+        QThread::msleep(1);
+    }
+    changed_values = unsent;
+
+    if (failed == 0) {
+        statusBar()->showMessage(
+            QStringLiteral("Successfully sent %1 configuration value(s) to device").arg(sent), 0);
+    } else {
+        statusBar()->showMessage(
+            QStringLiteral("Sent %1 value(s), %2 failed").arg(sent).arg(failed), 0);
+    }
+}
+
+void MainWindow::onSaveClicked() {
+    if (!linkUp(comms)) {
+        qDebug() << "No communication interface connected";
+        statusBar()->showMessage(kNoLinkStatus, 0);
+        return;
+    }
+    if (refuseWhileTransferring()) {
+        return;
+    }
+
+    updateConfigFromUI();
+
+    const uint32_t version = get_value(comms, SETTINGS_COMMS, SETTINGS_VERSION);
+    if (version == 0xFFFFFFFFu) {
+        qDebug() << "Error reading memory version value";
+        statusBar()->showMessage(QStringLiteral("Error: Failed to read memory version from device"),
+                                 0);
+        return;
+    }
+    user_config.version = version;
+
+    const uint32_t count = get_value(comms, SETTINGS_COMMS, SETTINGS_NUM_ELEMENTS);
+    if (count == 0xFFFFFFFFu) {
+        qDebug() << "Error reading num_elements value";
+        statusBar()->showMessage(QStringLiteral("Error: Failed to read num_elements from device"),
+                                 0);
+        return;
+    }
+    if (count > SETTINGS_MAX_CRC_WORDS) {
+        qDebug() << "Invalid num_elements value" << count;
+        statusBar()->showMessage(
+            QStringLiteral("Error: Device reported an invalid settings element count (%1)")
+                .arg(count),
+            0);
+        return;
+    }
+    user_config.num_elements = count;
+    user_config.magic = SETTINGS_MAGIC_VALUE;
+    user_config.crc32 = 0;
+
+    const uint32_t new_crc = settings_CalcCRC(&user_config);
+    printf("New CRC %08X\n", new_crc);
+
+    if (store_settings(comms, new_crc) == 0) {
+        changed_values.clear();
+        updateUIFromConfig();
+        statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"), 0);
+    } else {
+        qDebug() << "Error storing configuration to EEPROM";
+        statusBar()->showMessage(QStringLiteral("Error: Failed to store configuration to EEPROM"),
+                                 0);
+    }
+}
+
+void MainWindow::onRebootClicked() {
+    if (!linkUp(comms)) {
+        qDebug() << "No communication interface connected";
+        statusBar()->showMessage(kNoLinkStatus, 0);
+        return;
+    }
+    if (refuseWhileTransferring()) {
+        return;
+    }
+
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.can_ID = canmsg_enter_bl();
+    msg.msg_len = CAN_1_BYTES;
+    msg.data[0] = 0x48;
+    if (comms->write(msg) > 0) {
+        qDebug() << "Reboot command sent successfully";
+        statusBar()->showMessage(QStringLiteral("Reboot command sent to device"), 0);
+    } else {
+        qDebug() << "Failed to send reboot command";
+        statusBar()->showMessage(QStringLiteral("Error: Failed to send reboot command"), 0);
+    }
+}
+
+void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
+    if (!settings_set_value(&user_config, index, &value)) {
+        qDebug() << "Error setting value for index" << static_cast<int>(index);
+        return;
+    }
+    changed_values.insert(index);
+}
+
+void MainWindow::onUnitsChanged() {
+    applyUnitsFromForm(ui);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, user_config.units.units_value);
+}
+
+void MainWindow::onVminChanged(int value) {
+    updateConfigValueLocal(VMIN_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVs0Changed(int value) {
+    updateConfigValueLocal(VS0_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVs1Changed(int value) {
+    updateConfigValueLocal(VS1_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVfeChanged(int value) {
+    updateConfigValueLocal(VFE_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVn0Changed(int value) {
+    updateConfigValueLocal(VN0_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVneChanged(int value) {
+    updateConfigValueLocal(VNE_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVrefChanged(int value) {
+    updateConfigValueLocal(APPROACHSPEED_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onVloChanged(int value) {
+    updateConfigValueLocal(VLO_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onMinVoltChanged(double value) {
+    updateConfigValueLocal(MIN_VOLTS_INDEX, voltTenths(value));
+}
+
+void MainWindow::onMaxVoltChanged(double value) {
+    updateConfigValueLocal(MAX_VOLTS_INDEX, voltTenths(value));
+}
+
+void MainWindow::onMinVoltAlertChanged(double value) {
+    updateConfigValueLocal(MIN_VOLTS_ALERT_INDEX, voltTenths(value));
+}
+
+void MainWindow::onMaxVoltAlertChanged(double value) {
+    updateConfigValueLocal(MAX_VOLTS_ALERT_INDEX, voltTenths(value));
+}
+
+void MainWindow::onRegistrationChanged() {
+    const std::array<uint32_t, 3> reg = joinRegistration(ui->comboBox_reg_prefix->currentText(),
+                                                         ui->text_registration_num->toPlainText());
+    updateConfigValueLocal(REGISTRATION_1_INDEX, reg[0]);
+    updateConfigValueLocal(REGISTRATION_2_INDEX, reg[1]);
+    updateConfigValueLocal(REGISTRATION_3_INDEX, reg[2]);
+}
+
+void MainWindow::onSkyColor0Changed() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_sky0->styleSheet(), &word)) {
+        updateConfigValueLocal(SKY_COLOR_0_INDEX, word);
+    }
+}
+
+void MainWindow::onSkyColor1Changed() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_sky1->styleSheet(), &word)) {
+        updateConfigValueLocal(SKY_COLOR_1_INDEX, word);
+    }
+}
+
+void MainWindow::onGroundColor0Changed() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_ground0->styleSheet(), &word)) {
+        updateConfigValueLocal(GROUND_COLOR_0_INDEX, word);
+    }
+}
+
+void MainWindow::onGroundColor1Changed() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_ground1->styleSheet(), &word)) {
+        updateConfigValueLocal(GROUND_COLOR_1_INDEX, word);
+    }
+}
+
+void MainWindow::onApproachIndiColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_app_indi->styleSheet(), &word)) {
+        updateConfigValueLocal(APPROACH_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onAirplaneColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_airplane->styleSheet(), &word)) {
+        updateConfigValueLocal(AIRPLANE_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onGreenArcColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_green->styleSheet(), &word)) {
+        updateConfigValueLocal(GREEN_ARC_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onYellowArcColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_yellow->styleSheet(), &word)) {
+        updateConfigValueLocal(YELLOW_ARC_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onRedArcColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_red->styleSheet(), &word)) {
+        updateConfigValueLocal(RED_ARC_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onGearIndiColorChanged() {
+    uint32_t word = 0;
+    if (colourFromStyleSheet(ui->color_picker_gear->styleSheet(), &word)) {
+        updateConfigValueLocal(GEAR_INDI_COLOR_INDEX, word);
+    }
+}
+
+void MainWindow::onSkyColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_sky0, user_config.sky_color[0],
+                         QColor(135, 206, 235), QStringLiteral("Select Sky Color 0"))) {
+        onSkyColor0Changed();
+    }
+}
+
+void MainWindow::onSkyColor1PickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_sky1, user_config.sky_color[1],
+                         QColor(135, 206, 235), QStringLiteral("Select Sky Color 1"))) {
+        onSkyColor1Changed();
+    }
+}
+
+void MainWindow::onGroundColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_ground0, user_config.ground_color[0],
+                         QColor(34, 139, 34), QStringLiteral("Select Ground Color 0"))) {
+        onGroundColor0Changed();
+    }
+}
+
+void MainWindow::onGroundColor1PickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_ground1, user_config.ground_color[1],
+                         QColor(34, 139, 34), QStringLiteral("Select Ground Color 1"))) {
+        onGroundColor1Changed();
+    }
+}
+
+void MainWindow::onApproachIndiColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_app_indi, user_config.vref_indi_color,
+                         QColor(255, 255, 0), QStringLiteral("Select Approach Indicator Color"))) {
+        onApproachIndiColorChanged();
+    }
+}
+
+void MainWindow::onAirplaneColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_airplane, user_config.airplane_color,
+                         QColor(255, 255, 255), QStringLiteral("Select Airplane Color"))) {
+        onAirplaneColorChanged();
+    }
+}
+
+void MainWindow::onGreenArcColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_green, user_config.green_arc_color,
+                         QColor(0, 255, 0), QStringLiteral("Select Green Arc Color"))) {
+        onGreenArcColorChanged();
+    }
+}
+
+void MainWindow::onYellowArcColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_yellow, user_config.yellow_arc_color,
+                         QColor(255, 255, 0), QStringLiteral("Select Yellow Arc Color"))) {
+        onYellowArcColorChanged();
+    }
+}
+
+void MainWindow::onRedArcColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_red, user_config.red_arc_color, QColor(255, 0, 0),
+                         QStringLiteral("Select Red Arc Color"))) {
+        onRedArcColorChanged();
+    }
+}
+
+void MainWindow::onGearIndiColorPickerClicked() {
+    if (pickButtonColour(this, ui->color_picker_gear, user_config.gear_indi_color,
+                         QColor(255, 255, 255), QStringLiteral("Select Gear Indicator Color"))) {
+        onGearIndiColorChanged();
+    }
+}
+
+void MainWindow::onBacklightBrightnessChanged(int value) {
+    updateConfigValueLocal(BACKLIGHT_BRIGHTNESS_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onTextBgAlphaChanged(int value) {
+    updateConfigValueLocal(TEXT_BG_ALPHA_INDEX, static_cast<uint32_t>(value));
+}
+
+void MainWindow::onRollCorrectionChanged(double value) {
+    updateConfigValueLocal(ROLL_CORRECTION_INDEX, floatBits(value));
+}
+
+void MainWindow::onPitchCorrectionChanged(double value) {
+    updateConfigValueLocal(PITCH_CORRECTION_INDEX, floatBits(value));
+}
+
+void MainWindow::onOwnshipIcaoChanged() {
+    updateConfigValueLocal(OWNSHIP_ICAO_INDEX, ownshipIcaoFromIcaoField());
+}
+
+void MainWindow::onEmitterCatChanged(int index) {
+    updateConfigValueLocal(EMITTER_CAT_INDEX, static_cast<uint32_t>(index));
+}
+
+void MainWindow::onMapViewChanged(int index) {
+    updateConfigValueLocal(MAP_DIR_INDEX, static_cast<uint32_t>(index));
+}
+
+void MainWindow::onTermResChanged(int index) {
+    updateConfigValueLocal(TERM_RESISTOR_INDEX, index == 0 ? 1u : 0u);
+}
+
+void MainWindow::onIcaoAddressTypeChanged() {
+    updateConfigValueLocal(ICAO_ADDR_TYPE_INDEX, ui->radioButton_rand_icao->isChecked() ? 1u : 0u);
 }

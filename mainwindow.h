@@ -1,14 +1,34 @@
+// The program's only window: the settings form, the device actions on it and the two
+// background uploads.
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+#include <QThread>
+#include <atomic>
+#include <cstdint>
+#include <set>
+
+#include "EFIS_shared/settings_types.h"
 
 namespace Ui {
 class MainWindow;
 }
 
+class CommsManager;
+
 // Formats every Qt log message of the process as one line on standard error.
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+
+// Has the unit commit its settings record; `crc` is the CRC the tool computed over it.
+// 0 on success, -1 otherwise.
+int store_settings(CommsManager* comms, uint32_t crc);
+
+// The working settings record of the settings tab, and the checksum the unit reported at
+// the last load.
+extern Settings_t user_config;
+extern uint32_t user_config_chk;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -17,6 +37,86 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
+    void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+
+private slots:
+    void onSaveClicked();
+    void onLoadClicked();
+    void onBrowseClicked();
+    void onStartUpdateClicked();
+    void onBrowseAirportsClicked();
+    void onStartAirportClicked();
+    void onSkyColorPickerClicked();
+    void onSkyColor1PickerClicked();
+    void onGroundColorPickerClicked();
+    void onGroundColor1PickerClicked();
+    void onApproachIndiColorPickerClicked();
+    void onAirplaneColorPickerClicked();
+    void onGreenArcColorPickerClicked();
+    void onYellowArcColorPickerClicked();
+    void onRedArcColorPickerClicked();
+    void onGearIndiColorPickerClicked();
+    void onUnitsChanged();
+    void onVminChanged(int value);
+    void onVs0Changed(int value);
+    void onVs1Changed(int value);
+    void onVfeChanged(int value);
+    void onVn0Changed(int value);
+    void onVneChanged(int value);
+    void onVrefChanged(int value);
+    void onVloChanged(int value);
+    void onMinVoltChanged(double value);
+    void onMaxVoltChanged(double value);
+    void onMinVoltAlertChanged(double value);
+    void onMaxVoltAlertChanged(double value);
+    void onRegistrationChanged();
+    void onSkyColor0Changed();
+    void onSkyColor1Changed();
+    void onGroundColor0Changed();
+    void onGroundColor1Changed();
+    void onApproachIndiColorChanged();
+    void onAirplaneColorChanged();
+    void onGreenArcColorChanged();
+    void onYellowArcColorChanged();
+    void onRedArcColorChanged();
+    void onGearIndiColorChanged();
+    void onBacklightBrightnessChanged(int value);
+    void onTextBgAlphaChanged(int value);
+    void onRollCorrectionChanged(double value);
+    void onPitchCorrectionChanged(double value);
+    void onOwnshipIcaoChanged();
+    void onEmitterCatChanged(int index);
+    void onMapViewChanged(int index);
+    void onTermResChanged(int index);
+    void onIcaoAddressTypeChanged();
+    void onUpdateClicked();
+    void onRebootClicked();
+
 private:
+    void updateUIFromConfig();
+    void updateConfigFromUI();
+    uint32_t ownshipIcaoFromIcaoField() const;
+    void loadConfigFromDevice();
+    void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+
+    // While an upload owns the link, the settings actions must not reach it.
+    bool transferRunning() const;
+    bool refuseWhileTransferring();
+    void setDeviceActionsEnabled(bool enabled);
+    void onFirmwareUploadFinished();
+    void onAirportUploadFinished();
+
     Ui::MainWindow* ui;
+    QString firmwareFilePath;
+    QString airportDbFilePath;
+    CommsManager* comms;
+    std::set<settings_struct_index> changed_values;
+    QPointer<QThread> firmwareUploadThread;
+    QPointer<QThread> airportUploadThread;
+    // Set when the window closes during an upload; the worker stops between packets.
+    std::atomic<bool> uploadCancel{false};
+    // Outcome of the last upload of each kind (an upload_result_t), set by the worker.
+    std::atomic<uint32_t> firmwareUploadResult{0};
+    std::atomic<uint32_t> airportUploadResult{0};
 };
