@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -79,6 +80,17 @@ bool write_random_file(const std::string& path, uint32_t size, bool with_header)
     return std::fclose(f) == 0 && ok;
 }
 
+// Types the path into the dialog's name box, as a user would, and accepts it.
+void enter_file_name(QFileDialog* dialog, const QString& path) {
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name != nullptr) {
+        name->setText(path);
+    } else {
+        dialog->selectFile(path);
+    }
+    static_cast<QDialog*>(dialog)->accept();
+}
+
 struct RunFigures {
     double seconds = 0;
     uint32_t posts = 0;
@@ -136,6 +148,7 @@ public:
     }
 
 private:
+    // Answers the dialog on every tick while it stays up.
     void choose(const char* browse, const QString& path) {
         QTimer poll;
         poll.setInterval(10);
@@ -143,9 +156,7 @@ private:
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 auto* dialog = qobject_cast<QFileDialog*>(w);
                 if (dialog != nullptr && dialog->isVisible()) {
-                    poll.stop();
-                    dialog->selectFile(path);
-                    static_cast<QDialog*>(dialog)->accept();
+                    enter_file_name(dialog, path);
                     return;
                 }
             }
@@ -174,6 +185,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const std::string dir = "/tmp/efis-bench-upload-" + std::to_string(getpid());
     const std::string image_path = dir + "-image.bin";
@@ -198,6 +210,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const RunFigures fw0 =
         driver.run("pushButton_browse", "pushButton_start_update", image, fw_done);
+    print_run("firmware 4 MiB, 0 ms", fw0, kImageSize, image_packets);
 
     // The emulated flash stores written sectors only; filling the airport region first keeps
     // its storage out of the growth measured over the run (the upload erases and rewrites it).
@@ -211,19 +224,17 @@ int main(int argc, char** argv) {
     const RunFigures db0 =
         driver.run("pushButton_browse_airports", "pushButton_start_airport", airports, db_done);
     const Memory after = read_memory();
+    print_run("airport 54 525 952 B, 0 ms", db0, kAirportSize, airport_packets);
 
     emu_hid::set_latency_us(1000);
     const RunFigures fw1 =
         driver.run("pushButton_browse", "pushButton_start_update", image, fw_done);
+    print_run("firmware 4 MiB, 1 ms round trip", fw1, kImageSize, image_packets);
     emu_hid::set_latency_us(0);
 
     delete window;
     std::remove(image_path.c_str());
     std::remove(airport_path.c_str());
-
-    print_run("firmware 4 MiB, 0 ms", fw0, kImageSize, image_packets);
-    print_run("airport 54 525 952 B, 0 ms", db0, kAirportSize, airport_packets);
-    print_run("firmware 4 MiB, 1 ms round trip", fw1, kImageSize, image_packets);
 
     const double bound_s = image_packets * (1000.0 + kPacketPauseUs) / 1e6;
     const double ratio = bound_s / fw1.seconds;
