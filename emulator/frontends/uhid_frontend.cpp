@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "emulator/frontends/answer_pacing.h"
@@ -23,27 +23,31 @@ constexpr uint8_t kOutputDataBytes = 69;
 
 // One application collection on `page`; report sizes match the constants of the header.
 std::vector<uint8_t> report_descriptor(uint16_t page) {
+    const uint8_t page_lo = static_cast<uint8_t>(page & 0xFF);
+    const uint8_t page_hi = static_cast<uint8_t>(page >> 8);
+    // clang-format off
     return {
-        0x06, static_cast<uint8_t>(page & 0xFF), static_cast<uint8_t>(page >> 8),  // Usage Page
-        0x09, 0x01,                                // Usage (1)
-        0xA1, 0x01,                                // Collection (Application)
-        0x15, 0x00,                                //   Logical Minimum (0)
-        0x26, 0xFF, 0x00,                          //   Logical Maximum (255)
-        0x75, 0x08,                                //   Report Size (8)
-        0x85, kFrameReportId,                      //   Report ID (1)
-        0x95, sizeof(COMMS_MSG_t),                 //   Report Count (72)
-        0x09, 0x02,                                //   Usage (2)
-        0x81, 0x02,                                //   Input (Data, Var, Abs)
-        0x85, kShortReportId,                      //   Report ID (2)
-        0x95, kShortReportSize - 1,                //   Report Count (6)
-        0x09, 0x03,                                //   Usage (3)
-        0x81, 0x02,                                //   Input (Data, Var, Abs)
-        0x85, kOutputReportId,                     //   Report ID (5)
-        0x95, kOutputDataBytes,                    //   Report Count (69)
-        0x09, 0x04,                                //   Usage (4)
-        0x91, 0x02,                                //   Output (Data, Var, Abs)
-        0xC0,                                      // End Collection
+        0x06, page_lo, page_hi,            // Usage Page
+        0x09, 0x01,                        // Usage (1)
+        0xA1, 0x01,                        // Collection (Application)
+        0x15, 0x00,                        //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,                  //   Logical Maximum (255)
+        0x75, 0x08,                        //   Report Size (8)
+        0x85, kFrameReportId,              //   Report ID (1)
+        0x95, sizeof(COMMS_MSG_t),         //   Report Count (72)
+        0x09, 0x02,                        //   Usage (2)
+        0x81, 0x02,                        //   Input (Data, Var, Abs)
+        0x85, kShortReportId,              //   Report ID (2)
+        0x95, kShortReportSize - 1,        //   Report Count (6)
+        0x09, 0x03,                        //   Usage (3)
+        0x81, 0x02,                        //   Input (Data, Var, Abs)
+        0x85, kOutputReportId,             //   Report ID (5)
+        0x95, kOutputDataBytes,            //   Report Count (69)
+        0x09, 0x04,                        //   Usage (4)
+        0x91, 0x02,                        //   Output (Data, Var, Abs)
+        0xC0,                              // End Collection
     };
+    // clang-format on
 }
 
 uint32_t le32(const uint8_t* p) {

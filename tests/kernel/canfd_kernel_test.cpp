@@ -1,0 +1,295 @@
+// The CAN FD transport on the kernel's own SocketCAN: a vcan interface in CAN FD mode, with a
+// second raw socket as the other node on the bus.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "comms/canfd/canfd.h"
+#include "tests/kernel/kernel_test_support.h"
+
+namespace {
+
+using kernel_test::BusPeer;
+using kernel_test::ms_since;
+using kernel_test::VcanInterface;
+
+COMMS_MSG_t frame(uint32_t can_id, CAN_MSG_LEN_t code, uint8_t first_byte) {
+    COMMS_MSG_t m;
+    std::memset(&m, 0, sizeof(m));
+    m.can_ID = can_id;
+    m.msg_len = code;
+    for (size_t i = 0; i < sizeof(m.data); ++i) {
+        m.data[i] = static_cast<uint8_t>(first_byte + i);
+    }
+    return m;
+}
+
+class CanFdOnVcan : public ::testing::Test {
+protected:
+    // One bus for the suite: the interface outlives the sockets of every case.
+    static void SetUpTestSuite() { bus_ = new VcanInterface("can0"); }
+    static void TearDownTestSuite() {
+        delete bus_;
+        bus_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(bus_->ok()) << "cannot create vcan can0";
+        ASSERT_TRUE(canfd_.connect("can0"));
+        peer_ = std::make_unique<BusPeer>("can0");
+        ASSERT_TRUE(peer_->ok());
+    }
+
+    static VcanInterface* bus_;
+    CANFD canfd_;
+    std::unique_ptr<BusPeer> peer_;
+};
+
+VcanInterface* CanFdOnVcan::bus_ = nullptr;
+
+TEST_F(CanFdOnVcan, ConnectsAndDisconnectClosesTheSocket) {
+    EXPECT_TRUE(canfd_.isConnected());
+    const int open_before = kernel_test::open_fd_count();
+    canfd_.disconnect();
+    EXPECT_FALSE(canfd_.isConnected());
+    EXPECT_EQ(kernel_test::open_fd_count(), open_before - 1);
+    canfd_.disconnect();
+    EXPECT_EQ(kernel_test::open_fd_count(), open_before - 1);
+}
+
+TEST_F(CanFdOnVcan, ReconnectKeepsOneSocket) {
+    const int open_before = kernel_test::open_fd_count();
+    ASSERT_TRUE(canfd_.connect("can0"));
+    EXPECT_EQ(kernel_test::open_fd_count(), open_before);
+}
+
+TEST_F(CanFdOnVcan, ClassicFrameOfEightBytesReadsAsSixteen) {
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(peer_->send_classic(0x123, data, 8));
+    COMMS_MSG_t got;
+    std::memset(&got, 0xAA, sizeof(got));
+    ASSERT_EQ(canfd_.read(&got), 16);
+    EXPECT_EQ(got.iface, CAN_FD);
+    EXPECT_EQ(uint32_t{got.can_ID}, 0x123u);
+    EXPECT_EQ(got.msg_len, CAN_8_BYTES);
+    EXPECT_EQ(std::memcmp(got.data, data, 8), 0);
+    for (size_t i = 8; i < sizeof(got.data); ++i) {
+        ASSERT_EQ(got.data[i], 0) << "byte " << i;
+    }
+    EXPECT_EQ(got.padding[0], 0);
+    EXPECT_EQ(got.padding[1], 0);
+}
+
+TEST_F(CanFdOnVcan, CanFdFramesDecodeWithTheirLengthCode) {
+    struct Case {
+        uint8_t len;
+        CAN_MSG_LEN_t code;
+    };
+    for (const Case c : {Case{0, CAN_0_BYTES}, Case{12, CAN_12_BYTES}, Case{48, CAN_48_BYTES},
+                         Case{64, CAN_64_BYTES}}) {
+        uint8_t data[64];
+        for (int i = 0; i < 64; ++i) {
+            data[i] = static_cast<uint8_t>(0x40 + i);
+        }
+        ASSERT_TRUE(peer_->send_fd(0x380, data, c.len));
+        COMMS_MSG_t got;
+        ASSERT_EQ(canfd_.read(&got), 72) << "len " << int{c.len};
+        EXPECT_EQ(uint32_t{got.can_ID}, 0x380u);
+        EXPECT_EQ(got.msg_len, c.code);
+        EXPECT_EQ(std::memcmp(got.data, data, c.len), 0);
+        for (size_t i = c.len; i < sizeof(got.data); ++i) {
+            ASSERT_EQ(got.data[i], 0) << "len " << int{c.len} << " byte " << i;
+        }
+    }
+}
+
+TEST_F(CanFdOnVcan, ExtendedIdentifierKeepsItsFlag) {
+    const uint8_t data[8] = {0x12, 0x34, 0x56, 0x78, 5, 12, 2, 0};
+    ASSERT_TRUE(peer_->send_fd(0x010 | CAN_EFF_FLAG, data, 8));
+    COMMS_MSG_t got;
+    ASSERT_EQ(canfd_.read(&got), 72);
+    EXPECT_EQ(uint32_t{got.can_ID}, 0x010u | CAN_EFF_FLAG);
+    EXPECT_NE(uint32_t{got.can_ID}, 0x010u);
+    EXPECT_EQ(got.msg_len, CAN_8_BYTES);
+}
+
+TEST_F(CanFdOnVcan, WritesCanFdFramesWithBitRateSwitching) {
+    struct Case {
+        CAN_MSG_LEN_t code;
+        uint8_t len;
+    };
+    for (const Case c : {Case{CAN_0_BYTES, 0}, Case{CAN_2_BYTES, 2}, Case{CAN_8_BYTES, 8},
+                         Case{CAN_12_BYTES, 12}, Case{CAN_64_BYTES, 64}}) {
+        const COMMS_MSG_t out = frame(0x390, c.code, 0x11);
+        ASSERT_EQ(canfd_.write(out), c.len);
+        canfd_frame f;
+        ASSERT_EQ(peer_->receive(&f), 72) << "code " << int{c.code};
+        EXPECT_EQ(f.can_id, 0x390u);
+        EXPECT_EQ(f.len, c.len);
+        EXPECT_EQ(f.flags & CANFD_BRS, CANFD_BRS);
+        EXPECT_EQ(std::memcmp(f.data, out.data, c.len), 0);
+        for (size_t i = c.len; i < sizeof(f.data); ++i) {
+            ASSERT_EQ(f.data[i], 0) << "code " << int{c.code} << " byte " << i;
+        }
+    }
+}
+
+TEST_F(CanFdOnVcan, LengthCodeAboveFifteenSendsAnEmptyFrame) {
+    for (const uint8_t code : {16, 255}) {
+        const COMMS_MSG_t out = frame(0x420, static_cast<CAN_MSG_LEN_t>(code), 0x01);
+        EXPECT_EQ(canfd_.write(out), 0);
+        canfd_frame f;
+        ASSERT_EQ(peer_->receive(&f), 72);
+        EXPECT_EQ(f.can_id, 0x420u);
+        EXPECT_EQ(f.len, 0);
+        for (const uint8_t b : f.data) {
+            ASSERT_EQ(b, 0);
+        }
+    }
+}
+
+TEST_F(CanFdOnVcan, RawFormSendsOneFrame) {
+    const uint8_t raw[] = {0x90, 0x03, 0, 0, CAN_5_BYTES, 6, 0x78, 0x56, 0x34, 0x12};
+    EXPECT_EQ(canfd_.write(raw, sizeof(raw)), 72);
+    canfd_frame f;
+    ASSERT_EQ(peer_->receive(&f), 72);
+    EXPECT_EQ(f.can_id, 0x390u);
+    EXPECT_EQ(f.len, 5);
+    EXPECT_EQ(std::memcmp(f.data, raw + 5, 5), 0);
+    // Shorter than its length code announces: nothing goes out.
+    EXPECT_EQ(canfd_.write(raw, sizeof(raw) - 1), -1);
+    EXPECT_EQ(canfd_.write(raw, 4), -1);
+    EXPECT_EQ(peer_->receive(&f, 300), 0);
+}
+
+TEST_F(CanFdOnVcan, ReadTimesOutWithEagainAfterHalfASecond) {
+    COMMS_MSG_t got;
+    const auto start = kernel_test::Clock::now();
+    errno = 0;
+    EXPECT_EQ(canfd_.read(&got), -1);
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << std::strerror(errno);
+    const long waited = ms_since(start);
+    EXPECT_GE(waited, 450);
+    EXPECT_LT(waited, 5000);
+    EXPECT_TRUE(canfd_.isConnected());
+}
+
+TEST_F(CanFdOnVcan, OwnFramesAreNotReadBack) {
+    ASSERT_EQ(canfd_.write(frame(0x010, CAN_2_BYTES, 0xEF)), 2);
+    COMMS_MSG_t got;
+    errno = 0;
+    EXPECT_EQ(canfd_.read(&got), -1);
+    EXPECT_EQ(errno, EAGAIN);
+}
+
+TEST(CanFdClosed, WriteAndReadFailWhileClosed) {
+    CANFD canfd;
+    COMMS_MSG_t m = frame(0x390, CAN_5_BYTES, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(canfd.write(m), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "CANFD::write: Not connected or invalid socket\n");
+    const uint8_t raw[] = {0x90, 0x03, 0, 0, 0};
+    EXPECT_EQ(canfd.write(raw, sizeof(raw)), -1);
+    EXPECT_EQ(canfd.read(&m), -1);
+    EXPECT_FALSE(canfd.isConnected());
+}
+
+TEST(CanFdClosed, WriteFailsAfterDisconnect) {
+    VcanInterface bus("can0");
+    ASSERT_TRUE(bus.ok());
+    CANFD canfd;
+    ASSERT_TRUE(canfd.connect("can0"));
+    canfd.disconnect();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(canfd.write(frame(0x390, CAN_5_BYTES, 0)), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "CANFD::write: Not connected or invalid socket\n");
+}
+
+TEST(CanFdConnect, AbsentInterfaceFailsAndLeavesNoSocketOpen) {
+    kernel_test::remove_interface("efisabsent0");
+    CANFD canfd;
+    const int open_before = kernel_test::open_fd_count();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(canfd.connect("efisabsent0"));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Interface efisabsent0 does not exist or is not available: " +
+                       std::string(std::strerror(ENODEV)) + "\n");
+    EXPECT_EQ(kernel_test::open_fd_count(), open_before);
+    EXPECT_FALSE(canfd.isConnected());
+}
+
+TEST(CanFdConnect, FailedReconnectClosesTheOldSocket) {
+    VcanInterface bus("can0");
+    ASSERT_TRUE(bus.ok());
+    CANFD canfd;
+    const int open_before = kernel_test::open_fd_count();
+    ASSERT_TRUE(canfd.connect("can0"));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(canfd.connect("efisabsent0"));
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(canfd.isConnected());
+    EXPECT_EQ(kernel_test::open_fd_count(), open_before);
+}
+
+TEST(CanFdConnect, LongNameIsLookedUpByItsFirstFifteenCharacters) {
+    const std::string first15 = "efiscanlongname";
+    ASSERT_EQ(first15.size(), 15u);
+    VcanInterface bus(first15);
+    ASSERT_TRUE(bus.ok());
+    BusPeer peer(first15);
+    ASSERT_TRUE(peer.ok());
+    CANFD canfd;
+    ASSERT_TRUE(canfd.connect(first15 + "-and-more"));
+    ASSERT_EQ(canfd.write(frame(0x010, CAN_2_BYTES, 0xEF)), 2);
+    canfd_frame f;
+    ASSERT_EQ(peer.receive(&f), 72);
+    EXPECT_EQ(f.can_id, 0x010u);
+}
+
+TEST(CanFdConnect, FailedLookupOfALongNameShowsTheFullName) {
+    const std::string name = "efisnosuchiface-with-a-long-tail";
+    kernel_test::remove_interface(name.substr(0, 15));
+    CANFD canfd;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(canfd.connect(name));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Interface " + name + " does not exist or is not available: " +
+                  std::string(std::strerror(ENODEV)) + "\n");
+}
+
+TEST(CanFdConnect, InterfaceThatIsDownStillBinds) {
+    // Binding does not need the link up; sending on it fails and says so.
+    kernel_test::remove_interface("efisdown0");
+    ASSERT_TRUE(kernel_test::run("ip link add dev efisdown0 type vcan"));
+    ASSERT_TRUE(kernel_test::run("ip link set efisdown0 mtu 72"));
+    CANFD canfd;
+    ASSERT_TRUE(canfd.connect("efisdown0"));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(canfd.write(frame(0x390, CAN_5_BYTES, 0)), -1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("CANFD::write: Write failed: ", 0), 0u) << err;
+    canfd.disconnect();
+    kernel_test::remove_interface("efisdown0");
+}
+
+TEST(CanFdConnect, ClassicCanInterfaceRejectsCanFdFrames) {
+    // A bus set to MTU 16 (not in CAN FD mode): the kernel refuses the CAN FD frame.
+    kernel_test::remove_interface("efisclassic0");
+    ASSERT_TRUE(kernel_test::run("ip link add dev efisclassic0 type vcan"));
+    ASSERT_TRUE(kernel_test::run("ip link set efisclassic0 mtu 16"));
+    ASSERT_TRUE(kernel_test::run("ip link set up efisclassic0"));
+    CANFD canfd;
+    ASSERT_TRUE(canfd.connect("efisclassic0"));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(canfd.write(frame(0x390, CAN_5_BYTES, 0)), -1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "CANFD::write: Write failed: " + std::string(std::strerror(EINVAL)) + "\n");
+    canfd.disconnect();
+    kernel_test::remove_interface("efisclassic0");
+}
+
+}  // namespace

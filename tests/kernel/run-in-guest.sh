@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Boots the Debian kernel under qemu and runs one command inside it, on the host's own
+# files (read-only) with RESULTS_DIR writable; exits with the command's status.
+# Usage: run-in-guest.sh CACHE_DIR RESULTS_DIR COMMAND [ARG...]
+# EFIS_QEMU names another qemu binary; EFIS_GUEST_TIMEOUT bounds the boot in seconds.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${1:?usage: run-in-guest.sh CACHE_DIR RESULTS_DIR COMMAND [ARG...]}
+results=${2:?results folder}
+shift 2
+[ $# -gt 0 ] || { echo "run-in-guest.sh: no command" >&2; exit 2; }
+
+images=$("$here/guest-image.sh" "$cache") || exit $?
+read -r kernel initrd <<< "$images"
+
+mkdir -p "$results"
+results=$(cd "$results" && pwd)
+rm -f "$results/rc" "$results/guest-run.sh"
+
+# The guest runs as root in a fresh kernel, with what the test environment says.
+{
+  echo "set -u"
+  echo "export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+  echo "export HOME=/tmp TMPDIR=/tmp CI=${CI:-} EFIS_GUEST=1"
+  for v in QT_QPA_PLATFORM ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+    [ -n "${!v:-}" ] && printf 'export %s=%q\n' "$v" "${!v}"
+  done
+  printf 'cd %q\n' "$results"
+  echo "echo \"guest: up after \$(cut -d' ' -f1 /proc/uptime) s\""
+  printf '%q ' "$@"
+  echo
+  echo "echo \$? > rc.tmp && mv rc.tmp rc"
+} > "$results/guest-run.sh"
+
+start=$(date +%s)
+status=0
+timeout "${EFIS_GUEST_TIMEOUT:-600}" "${EFIS_QEMU:-qemu-system-x86_64}" \
+  -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot -nic none \
+  -kernel "$kernel" -initrd "$initrd" \
+  -append "console=ttyS0 panic=-1 quiet efis_results=$results" \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+  -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
+  < /dev/null || status=$?
+echo "run-in-guest: qemu ended with $status after $(( $(date +%s) - start )) s"
+
+if [ ! -f "$results/rc" ]; then
+  echo "FAIL: the guest did not report a result (qemu status $status)" >&2
+  exit 1
+fi
+rc=$(cat "$results/rc")
+echo "run-in-guest: command exited with $rc"
+exit "$rc"

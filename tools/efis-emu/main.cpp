@@ -1,0 +1,349 @@
+// efis-emu: the emulated EFIS unit on a real SocketCAN interface and/or a uhid device, for
+// trying the tool without hardware. Runs until SIGINT or SIGTERM.
+#include <getopt.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "emulator/efis_unit.h"
+#include "emulator/frontends/socketcan_frontend.h"
+#include "emulator/frontends/uhid_frontend.h"
+
+namespace {
+
+constexpr uint16_t kDecoyUsagePage = 0xFF01;
+
+struct Options {
+    std::string can_interface;
+    bool uhid = false;
+    bool decoy = false;
+    bool legacy = false;
+    bool answers_current_whoami = false;
+    bool version_given = false;
+    uint8_t version[4] = {0, 0, 0, 0};  // major, minor, patch, rc
+    bool serial_given = false;
+    uint32_t serial = 0;
+    bool partition_given = false;
+    uint32_t partition = 0;
+    bool silent = false;
+    bool silent_can = false;
+    bool silent_uhid = false;
+    bool log = false;
+};
+
+void usage(FILE* out) {
+    std::fputs(
+        "Usage: efis-emu [--can IFACE] [--uhid] [options]\n"
+        "Runs an emulated EFIS unit until interrupted.\n"
+        "  --can IFACE         answer on this SocketCAN interface (CAN FD, e.g. can0)\n"
+        "  --uhid              appear as the unit's USB HID device through /dev/uhid\n"
+        "  --decoy             with --uhid: also a second HID device of the same IDs on usage\n"
+        "                      page 0xFF01, which never answers\n"
+        "  --legacy            legacy firmware generation (answers only the legacy identifiers)\n"
+        "  --version X.Y.Z[.RC]  firmware version reported (default 0.2.12)\n"
+        "  --current-whoami    with a version below 0.2.12: still answer the current WHOAMI\n"
+        "  --serial N          serial number (decimal or 0x...)\n"
+        "  --partition N       firmware bank named by the partition query (0xB1B1B1B1, ...)\n"
+        "  --fault SPEC        ID[,answer=ack|flash|reply][,no-answer][,refuse][,wrong-length]\n"
+        "                      [,wrong-status][,wrong-op][,wrong-address][,delay=MS]\n"
+        "                      [,skip=N][,times=N]: a fault on one request identifier\n"
+        "  --silent            answer nothing on any link (frames are still taken and logged)\n"
+        "  --silent-can, --silent-uhid  answer nothing on that link only\n"
+        "  --log               print every frame received\n"
+        "  --help\n",
+        out);
+}
+
+bool parse_u32(const char* text, uint32_t* value) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || v > 0xFFFFFFFFull) {
+        return false;
+    }
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool parse_version(const char* text, uint8_t out[4]) {
+    unsigned parts[4] = {0, 0, 0, 0};
+    char tail = 0;
+    const int n =
+        std::sscanf(text, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail);
+    if (n != 3 && n != 4) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (parts[i] > 255) {
+            return false;
+        }
+        out[i] = static_cast<uint8_t>(parts[i]);
+    }
+    return true;
+}
+
+bool parse_fault(const std::string& spec, uint32_t* id, emu::Fault* fault) {
+    size_t start = 0;
+    bool first = true;
+    while (start <= spec.size()) {
+        size_t comma = spec.find(',', start);
+        if (comma == std::string::npos) {
+            comma = spec.size();
+        }
+        const std::string item = spec.substr(start, comma - start);
+        start = comma + 1;
+        const size_t eq = item.find('=');
+        const std::string key = item.substr(0, eq);
+        const std::string val = eq == std::string::npos ? "" : item.substr(eq + 1);
+        uint32_t n = 0;
+        if (first) {
+            if (!parse_u32(item.c_str(), id)) {
+                return false;
+            }
+            first = false;
+        } else if (key == "answer" && val == "ack") {
+            fault->answer = emu::AnswerKind::CommandAck;
+        } else if (key == "answer" && val == "flash") {
+            fault->answer = emu::AnswerKind::FlashAck;
+        } else if (key == "answer" && val == "reply") {
+            fault->answer = emu::AnswerKind::Reply;
+        } else if (item == "no-answer") {
+            fault->no_answer = true;
+        } else if (item == "refuse") {
+            fault->refuse = true;
+        } else if (item == "wrong-length") {
+            fault->wrong_length = true;
+        } else if (item == "wrong-status") {
+            fault->wrong_status = true;
+        } else if (item == "wrong-op") {
+            fault->wrong_op_code = true;
+        } else if (item == "wrong-address") {
+            fault->wrong_address = true;
+        } else if (key == "delay" && parse_u32(val.c_str(), &n)) {
+            fault->delay_ms = n;
+        } else if (key == "skip" && parse_u32(val.c_str(), &n)) {
+            fault->skip_first = n;
+        } else if (key == "times" && parse_u32(val.c_str(), &n) && n <= 0x7FFFFFFF) {
+            fault->times = static_cast<int32_t>(n);
+        } else {
+            return false;
+        }
+    }
+    return !first;
+}
+
+std::mutex g_log_mutex;
+
+void log_frame(const char* link, const COMMS_MSG_t& msg) {
+    const uint32_t id = msg.can_ID;
+    const uint8_t len = can_msg_payload_len(msg.msg_len);
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    std::printf("%s rx id=0x%03" PRIX32 " len=%u:", link, id, len);
+    for (uint8_t i = 0; i < len; ++i) {
+        std::printf(" %02X", msg.data[i]);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    enum { kCurrentWhoami = 256, kSilentCan, kSilentUhid };
+    const option long_options[] = {
+        {"can", required_argument, nullptr, 'c'},
+        {"uhid", no_argument, nullptr, 'u'},
+        {"decoy", no_argument, nullptr, 'd'},
+        {"legacy", no_argument, nullptr, 'L'},
+        {"version", required_argument, nullptr, 'V'},
+        {"current-whoami", no_argument, nullptr, kCurrentWhoami},
+        {"serial", required_argument, nullptr, 's'},
+        {"partition", required_argument, nullptr, 'p'},
+        {"fault", required_argument, nullptr, 'f'},
+        {"silent", no_argument, nullptr, 'S'},
+        {"silent-can", no_argument, nullptr, kSilentCan},
+        {"silent-uhid", no_argument, nullptr, kSilentUhid},
+        {"log", no_argument, nullptr, 'l'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    Options opt;
+    emu::EfisUnit unit;
+    struct PendingFault {
+        uint32_t id;
+        emu::Fault fault;
+    };
+    std::vector<PendingFault> faults;
+    int c = 0;
+    while ((c = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+        switch (c) {
+        case 'c':
+            opt.can_interface = optarg;
+            break;
+        case 'u':
+            opt.uhid = true;
+            break;
+        case 'd':
+            opt.decoy = true;
+            break;
+        case 'L':
+            opt.legacy = true;
+            break;
+        case 'V':
+            if (!parse_version(optarg, opt.version)) {
+                std::fprintf(stderr, "efis-emu: bad version '%s' (want X.Y.Z or X.Y.Z.RC)\n",
+                             optarg);
+                return 2;
+            }
+            opt.version_given = true;
+            break;
+        case kCurrentWhoami:
+            opt.answers_current_whoami = true;
+            break;
+        case 's':
+            if (!parse_u32(optarg, &opt.serial)) {
+                std::fprintf(stderr, "efis-emu: bad serial number '%s'\n", optarg);
+                return 2;
+            }
+            opt.serial_given = true;
+            break;
+        case 'p':
+            if (!parse_u32(optarg, &opt.partition)) {
+                std::fprintf(stderr, "efis-emu: bad partition value '%s'\n", optarg);
+                return 2;
+            }
+            opt.partition_given = true;
+            break;
+        case 'f': {
+            PendingFault f{0, emu::Fault{}};
+            if (!parse_fault(optarg, &f.id, &f.fault)) {
+                std::fprintf(stderr, "efis-emu: bad fault '%s'\n", optarg);
+                return 2;
+            }
+            faults.push_back(f);
+            break;
+        }
+        case 'S':
+            opt.silent = true;
+            break;
+        case kSilentCan:
+            opt.silent_can = true;
+            break;
+        case kSilentUhid:
+            opt.silent_uhid = true;
+            break;
+        case 'l':
+            opt.log = true;
+            break;
+        case 'h':
+            usage(stdout);
+            return 0;
+        default:
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (optind != argc || (opt.can_interface.empty() && !opt.uhid)) {
+        usage(stderr);
+        return 2;
+    }
+
+    if (opt.legacy) {
+        unit.set_generation(emu::Generation::Legacy);
+    }
+    if (opt.version_given) {
+        unit.set_version(opt.version[0], opt.version[1], opt.version[2], opt.version[3]);
+    }
+    unit.set_answers_current_whoami(opt.answers_current_whoami);
+    if (opt.serial_given) {
+        unit.set_serial(opt.serial);
+    }
+    if (opt.partition_given) {
+        unit.set_partition_answer(opt.partition);
+    }
+    for (const PendingFault& f : faults) {
+        unit.set_fault(f.id, f.fault);
+    }
+
+    // Signals are taken by sigwait below, so the serving threads must not see them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    std::string error;
+    std::unique_ptr<emu::SocketCanFrontend> can;
+    if (!opt.can_interface.empty()) {
+        can = std::make_unique<emu::SocketCanFrontend>(unit);
+        if (!can->open(opt.can_interface, &error)) {
+            std::fprintf(stderr, "efis-emu: CAN FD: %s\n", error.c_str());
+            return 1;
+        }
+        can->set_silent(opt.silent || opt.silent_can);
+        if (opt.log) {
+            can->set_frame_log([](const COMMS_MSG_t& m) { log_frame("can", m); });
+        }
+    }
+    emu::EfisUnit decoy_unit;
+    std::unique_ptr<emu::UhidFrontend> decoy;
+    std::unique_ptr<emu::UhidFrontend> hid;
+    if (opt.uhid) {
+        if (opt.decoy) {
+            decoy = std::make_unique<emu::UhidFrontend>(decoy_unit, kDecoyUsagePage);
+            decoy->set_silent(true);
+            if (!decoy->open(&error)) {
+                std::fprintf(stderr, "efis-emu: USB HID: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        hid = std::make_unique<emu::UhidFrontend>(unit);
+        if (!hid->open(&error)) {
+            std::fprintf(stderr, "efis-emu: USB HID: %s\n", error.c_str());
+            return 1;
+        }
+        hid->set_silent(opt.silent || opt.silent_uhid);
+        if (opt.log) {
+            hid->set_frame_log([](const COMMS_MSG_t& m) { log_frame("usb", m); });
+        }
+    }
+    if (can) {
+        can->start();
+    }
+    if (decoy) {
+        decoy->start();
+    }
+    if (hid) {
+        hid->start();
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_log_mutex);
+        std::printf("efis-emu: ready (%s unit%s%s%s)\n",
+                    unit.generation() == emu::Generation::Legacy ? "legacy" : "current",
+                    can ? ", CAN FD on " : "", can ? opt.can_interface.c_str() : "",
+                    hid ? ", USB HID on /dev/uhid" : "");
+        std::fflush(stdout);
+    }
+
+    int sig = 0;
+    sigwait(&stop_signals, &sig);
+    if (hid) {
+        hid->stop();
+    }
+    if (decoy) {
+        decoy->stop();
+    }
+    if (can) {
+        can->stop();
+    }
+    std::printf("efis-emu: stopped by signal %d after %u frames received\n", sig,
+                static_cast<unsigned>(unit.received().size()));
+    return 0;
+}
