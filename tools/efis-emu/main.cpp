@@ -51,7 +51,7 @@ void usage(FILE* out) {
         "  --current-whoami    with a version below 0.2.12: still answer the current WHOAMI\n"
         "  --serial N          serial number (decimal or 0x...)\n"
         "  --partition N       firmware bank named by the partition query (0xB1B1B1B1, ...)\n"
-        "  --fault SPEC        ID[,answer=ack|flash|reply][,no-answer][,refuse][,wrong-length]\n"
+        "  --fault FAULT       ID[,answer=ack|flash|reply][,no-answer][,refuse][,wrong-length]\n"
         "                      [,wrong-status][,wrong-op][,wrong-address][,delay=MS]\n"
         "                      [,skip=N][,times=N]: a fault on one request identifier\n"
         "  --silent            answer nothing on any link (frames are still taken and logged)\n"
@@ -89,15 +89,15 @@ bool parse_version(const char* text, uint8_t out[4]) {
     return true;
 }
 
-bool parse_fault(const std::string& spec, uint32_t* id, emu::Fault* fault) {
+bool parse_fault(const std::string& fault_text, uint32_t* id, emu::Fault* fault) {
     size_t start = 0;
     bool first = true;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
+    while (start <= fault_text.size()) {
+        size_t comma = fault_text.find(',', start);
         if (comma == std::string::npos) {
-            comma = spec.size();
+            comma = fault_text.size();
         }
-        const std::string item = spec.substr(start, comma - start);
+        const std::string item = fault_text.substr(start, comma - start);
         start = comma + 1;
         const size_t eq = item.find('=');
         const std::string key = item.substr(0, eq);
