@@ -1,11 +1,11 @@
 // The window's transfer side: choosing the files, running an upload on a worker thread,
 // showing its progress, and keeping the settings actions off the link meanwhile.
+#include <sys/prctl.h>
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QStatusBar>
-#include <sys/prctl.h>
 
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
@@ -61,6 +61,24 @@ void airport_progress_callback(uint32_t current, uint32_t total, int phase, void
         window,
         [window, bar, text]() { window->applyAirportUploadProgress(static_cast<int>(bar), text); },
         Qt::QueuedConnection);
+}
+
+using UploadFunction = upload_result_t (*)(CommsManager*, const char*, fw_progress_callback_t,
+                                           void*, const std::atomic<bool>*);
+
+// The worker of one upload. It works on copies of the path and the manager pointer taken at
+// the start, so that a later file choice cannot reach a running upload.
+QThread* makeUploadWorker(MainWindow* window, UploadFunction upload,
+                          fw_progress_callback_t progress, const QString& pathCopy,
+                          CommsManager* commsPtr, const std::atomic<bool>* cancel,
+                          std::atomic<uint32_t>* result) {
+    return QThread::create([window, upload, progress, pathCopy, commsPtr, cancel, result]() {
+        use_fine_timer_slack();
+        ThrottledUploadProgressCtx context;
+        context.window = window;
+        const QByteArray path = pathCopy.toLocal8Bit();
+        result->store(upload(commsPtr, path.constData(), progress, &context, cancel));
+    });
 }
 
 }  // namespace
@@ -156,17 +174,8 @@ void MainWindow::onStartUpdateClicked() {
     statusBar()->showMessage(QStringLiteral("Starting firmware update..."), 0);
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
-    const QString pathCopy = firmwareFilePath;
-    CommsManager* commsPtr = comms;
-    QThread* worker = QThread::create([this, pathCopy, commsPtr]() {
-        use_fine_timer_slack();
-        ThrottledUploadProgressCtx context;
-        context.window = this;
-        const QByteArray path = pathCopy.toLocal8Bit();
-        const upload_result_t result =
-            send_fw(commsPtr, path.constData(), fw_progress_callback, &context, &uploadCancel);
-        firmwareUploadResult.store(result);
-    });
+    QThread* worker = makeUploadWorker(this, send_fw, fw_progress_callback, firmwareFilePath, comms,
+                                       &uploadCancel, &firmwareUploadResult);
     firmwareUploadThread = worker;
     connect(worker, &QThread::finished, this, [this]() { onFirmwareUploadFinished(); });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
@@ -205,17 +214,9 @@ void MainWindow::onStartAirportClicked() {
     statusBar()->showMessage(QStringLiteral("Starting airport database transfer..."), 0);
     qDebug() << "Airport database upload:" << airportDbFilePath;
 
-    const QString pathCopy = airportDbFilePath;
-    CommsManager* commsPtr = comms;
-    QThread* worker = QThread::create([this, pathCopy, commsPtr]() {
-        use_fine_timer_slack();
-        ThrottledUploadProgressCtx context;
-        context.window = this;
-        const QByteArray path = pathCopy.toLocal8Bit();
-        const upload_result_t result = send_airport_db(
-            commsPtr, path.constData(), airport_progress_callback, &context, &uploadCancel);
-        airportUploadResult.store(result);
-    });
+    QThread* worker =
+        makeUploadWorker(this, send_airport_db, airport_progress_callback, airportDbFilePath, comms,
+                         &uploadCancel, &airportUploadResult);
     airportUploadThread = worker;
     connect(worker, &QThread::finished, this, [this]() { onAirportUploadFinished(); });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
