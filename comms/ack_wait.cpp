@@ -69,17 +69,25 @@ ReadOutcome read_mx25_frame(CommsManager* comms, std::chrono::steady_clock::time
     return ReadOutcome::Frame;
 }
 
-bool wait_for_ack_legacy(CommsManager* comms, uint32_t can_id) {
-    const uint32_t ack_id = canmsg_ack();
+// Reads until the first frame on the ACK identifier, which decides the wait; other frames
+// are passed over. false when the link went quiet, failed or the bound ran out.
+bool next_ack_frame(CommsManager* comms, uint32_t ack_id, COMMS_MSG_t* frame) {
     const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
-    COMMS_MSG_t frame;
     for (;;) {
-        if (read_ack_frame(comms, deadline, ack_id, &frame) != ReadOutcome::Frame) {
+        if (read_ack_frame(comms, deadline, ack_id, frame) != ReadOutcome::Frame) {
             return false;
         }
-        if (frame.can_ID == ack_id) {
-            break;
+        if (frame->can_ID == ack_id) {
+            return true;
         }
+    }
+}
+
+bool wait_for_ack_legacy(CommsManager* comms, uint32_t can_id) {
+    const uint32_t ack_id = canmsg_ack();
+    COMMS_MSG_t frame;
+    if (!next_ack_frame(comms, ack_id, &frame)) {
+        return false;
     }
     if (frame.msg_len != CAN_6_BYTES) {
         printf("ACK validation failed: msg_len mismatch (expected CAN_6_BYTES, got 0x%02X)\n",
@@ -104,15 +112,9 @@ bool wait_for_ack_legacy(CommsManager* comms, uint32_t can_id) {
 bool wait_for_ack_compact(CommsManager* comms, uint32_t can_id) {
     const uint32_t expected = can_id & 0xFFFF;
     const uint32_t ack_id = canmsg_ack();
-    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
     COMMS_MSG_t frame;
-    for (;;) {
-        if (read_ack_frame(comms, deadline, ack_id, &frame) != ReadOutcome::Frame) {
-            return false;
-        }
-        if (frame.can_ID == ack_id) {
-            break;
-        }
+    if (!next_ack_frame(comms, ack_id, &frame)) {
+        return false;
     }
     if (frame.msg_len != CAN_4_BYTES) {
         printf("ACK validation failed: msg_len mismatch (expected CAN_4_BYTES, got 0x%02X)\n",
