@@ -88,4 +88,10 @@ if [ ! -f "$cache/ready" ]; then
   echo "$pkg" > "$cache/ready"
 fi
 
+# A changed guest init is packed into the cached image anew.
+if [ "$here/guest-init.sh" -nt "$cache/initrd.cpio" ]; then
+  cp "$here/guest-init.sh" "$cache/initrd/init"
+  (cd "$cache/initrd" && find . | /bin/busybox cpio -o -H newc > "$cache/initrd.cpio" 2>/dev/null)
+fi
+
 echo "$cache/vmlinuz $cache/initrd.cpio"

@@ -33,12 +33,21 @@ rm -f "$results/rc" "$results/guest-run.sh"
   echo "echo \$? > rc.tmp && mv rc.tmp rc"
 } > "$results/guest-run.sh"
 
+# The guest gives itself a fresh /tmp and /run; the project's own folders that lie there on
+# the host (a checkout under /tmp, say) are bound back in, read-only.
+keep=$(cd "$here/../.." && pwd)
+for arg in "$@"; do
+  case "$arg" in
+    /*) [ -e "$arg" ] && keep="$keep:$(dirname "$arg")" ;;
+  esac
+done
+
 start=$(date +%s)
 status=0
 timeout "${EFIS_GUEST_TIMEOUT:-600}" "${EFIS_QEMU:-qemu-system-x86_64}" \
   -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot -nic none \
   -kernel "$kernel" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 quiet efis_results=$results" \
+  -append "console=ttyS0 panic=-1 quiet efis_results=$results efis_keep=$keep" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
   < /dev/null || status=$?
