@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "emulator/hidapi/report_codec.h"
@@ -298,7 +299,19 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
             wake = deadline;
         }
         if (wake) {
-            l.changed.wait_until(lock, *wake);
+            // A condition variable wakes tens of microseconds late on a busy machine, which
+            // would stretch the modelled link latency of every frame; the last stretch before
+            // a report falls due is therefore waited out exactly.
+            constexpr auto kExactWait = std::chrono::microseconds(200);
+            if (*wake - now <= kExactWait) {
+                lock.unlock();
+                while (Clock::now() < *wake) {
+                    std::this_thread::yield();
+                }
+                lock.lock();
+            } else {
+                l.changed.wait_until(lock, *wake - kExactWait);
+            }
         } else {
             l.changed.wait(lock);
         }
