@@ -1,10 +1,14 @@
 #include "mainwindow.h"
 
+#include <QCloseEvent>
 #include <QColor>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDebug>
 #include <QDoubleSpinBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,6 +16,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTextCursor>
 #include <QThread>
 #include <algorithm>
 #include <array>
@@ -20,7 +25,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
 #include "comms/can_msg_ids.h"
 #include "comms/canfd/canfd.h"
@@ -148,18 +152,17 @@ uint32_t packRegistration(const char* bytes) {
     return word;
 }
 
-// Joins prefix and number into the registration bytes of user_config (at most 11 characters,
-// byte 11 zero; all zero for an empty number) and packs them into the three element values.
+// Joins prefix and number into the three registration element values: at most 11
+// characters, byte 11 zero, all zero for an empty number.
 std::array<uint32_t, 3> joinRegistration(const QString& prefix, const QString& number) {
-    char* reg = user_config.registration;
-    std::memset(reg, 0, sizeof(user_config.registration));
+    char reg[12];
+    std::memset(reg, 0, sizeof(reg));
     if (!number.isEmpty()) {
         const QByteArray bytes = (prefix + number).left(11).toLatin1();
         const int count = std::min(bytes.size(), 11);
         for (int i = 0; i < count && bytes.at(i) != '\0'; ++i) {
             reg[i] = bytes.at(i);
         }
-        reg[11] = '\0';
     }
     return {packRegistration(reg), packRegistration(reg + 4), packRegistration(reg + 8)};
 }
@@ -202,10 +205,10 @@ void showRegistration(Ui::MainWindow* ui) {
     }
 }
 
-// Recomputes bits 0 to 8 of the units word of user_config from the four unit combo boxes;
-// the undefined bits 9 to 31 stay as the unit reported them.
-void applyUnitsFromForm(const Ui::MainWindow* ui) {
-    unit_bits_t& bits = user_config.units.unit_bits;
+// Bits 0 to 8 of a units word set from the four unit combo boxes; the undefined bits 9 to 31
+// keep the value they have.
+uint32_t unitsFromForm(const Ui::MainWindow* ui, units_t units) {
+    unit_bits_t& bits = units.unit_bits;
     const int airspeed = ui->comboBox_airspeed->currentIndex();
     bits.is_mph = airspeed == 0;
     bits.is_knots = airspeed == 1;
@@ -216,7 +219,55 @@ void applyUnitsFromForm(const Ui::MainWindow* ui) {
     bits.is_fahrenheit = !bits.is_celsius;
     bits.is_mbar = ui->comboBox_pressure->currentIndex() == 1;
     bits.is_inhg = !bits.is_mbar;
+    return units.units_value;
 }
+
+// Typing or pasting into the one-line text fields: control characters (a tab, a line break)
+// never reach the record. Returns true when it had to clean the field, which then reports
+// the cleaned text through its own change signal.
+bool dropControlCharacters(QPlainTextEdit* field) {
+    const QString text = field->toPlainText();
+    QString clean;
+    clean.reserve(text.size());
+    const int typedAt = field->textCursor().position();
+    int cursor = typedAt;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.category() == QChar::Other_Control || c == QChar::ParagraphSeparator ||
+            c == QChar::LineSeparator) {
+            if (i < typedAt) {
+                --cursor;
+            }
+            continue;
+        }
+        clean.append(c);
+    }
+    if (clean == text) {
+        return false;
+    }
+    field->setPlainText(clean);
+    QTextCursor moved = field->textCursor();
+    moved.setPosition(std::clamp(cursor, 0, static_cast<int>(clean.size())));
+    field->setTextCursor(moved);
+    return true;
+}
+
+// Enter in a one-line text field does nothing (Tab moves the focus on).
+class SingleLineKeys : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // Opens the colour dialog for one colour button; true when a colour was chosen, which the
 // button then shows.
@@ -237,40 +288,19 @@ bool linkUp(const CommsManager* comms) {
 
 }  // namespace
 
-int store_settings(CommsManager* comms, uint32_t crc) {
-    if (!linkUp(comms)) {
-        return -1;
-    }
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.can_ID = canmsg_save_user_settings();
-    msg.msg_len = CAN_4_BYTES;
-    for (int i = 0; i < 4; ++i) {
-        msg.data[i] = static_cast<uint8_t>(crc >> (8 * i));
-    }
-    if (comms->write(msg) <= 0) {
-        qDebug() << "Failed to send store command";
-        return -1;
-    }
-    // The unit erases the flash area of the record first and reports that with a flash
-    // acknowledgement; the command acknowledgement follows once the record is stored.
-    if (!wait_for_mx25_ack(comms, nullptr, nullptr)) {
-        qDebug() << "Flash erase failed or timeout waiting for MX25 erase status";
-        return -1;
-    }
-    qDebug() << "Flash erase succeeded";
-    if (!wait_for_ack(comms, canmsg_save_user_settings())) {
-        qDebug() << "Store command failed: no valid ACK (or NACK) for save settings";
-        return -1;
-    }
-    return 0;
-}
-
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), comms(nullptr) {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
     statusBar()->showMessage(QStringLiteral("Initializing..."), 0);
+    pendingLabel = new QLabel(this);
+    pendingLabel->setObjectName(QStringLiteral("label_pending_edits"));
+    statusBar()->addPermanentWidget(pendingLabel);
+    auto* singleLine = new SingleLineKeys(this);
+    for (QPlainTextEdit* field : {ui->text_registration_num, ui->text_icao}) {
+        field->setTabChangesFocus(true);
+        field->installEventFilter(singleLine);
+    }
 
     for (int i = 0; i < NUM_REGISTRATION_PREFIXES; ++i) {
         ui->comboBox_reg_prefix->addItem(QString::fromLatin1(REGISTRATION_PREFIXES[i]));
@@ -356,6 +386,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
+    refreshMarks();
     QThread::msleep(100);
 
     comms = new CommsManager();
@@ -460,45 +491,78 @@ void MainWindow::updateUIFromConfig() {
     for (QObject* widget : blocked) {
         widget->blockSignals(false);
     }
-}
 
-void MainWindow::updateConfigFromUI() {
-    const auto put = [](settings_struct_index index, uint32_t value) {
-        settings_set_value(&user_config, index, &value);
-    };
-
-    for (const ColourRow& row : colourRows(ui)) {
-        uint32_t word = 0;
-        if (colourFromStyleSheet(row.button->styleSheet(), &word)) {
-            put(row.index, word);
+    lossyValues.clear();
+    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        const auto index = static_cast<settings_struct_index>(i);
+        uint32_t shown = 0;
+        if (formValue(index, &shown) && shown != settings_get_value(&user_config, index)) {
+            lossyValues.insert(index);
         }
     }
+    refreshMarks();
+}
 
-    applyUnitsFromForm(ui);
-    put(UNITS_VALUE_INDEX, user_config.units.units_value);
-
+bool MainWindow::formValue(settings_struct_index index, uint32_t* value) const {
+    for (const ColourRow& row : colourRows(ui)) {
+        if (row.index == index) {
+            return colourFromStyleSheet(row.button->styleSheet(), value);
+        }
+    }
     for (const SpeedRow& row : speedRows(ui)) {
-        put(row.index, static_cast<uint32_t>(row.box->value()));
+        if (row.index == index) {
+            *value = static_cast<uint32_t>(row.box->value());
+            return true;
+        }
     }
     for (const VoltRow& row : voltRows(ui)) {
-        put(row.index, voltTenths(row.box->value()));
+        if (row.index == index) {
+            *value = voltTenths(row.box->value());
+            return true;
+        }
     }
-
-    const std::array<uint32_t, 3> reg = joinRegistration(ui->comboBox_reg_prefix->currentText(),
-                                                         ui->text_registration_num->toPlainText());
-    put(REGISTRATION_1_INDEX, reg[0]);
-    put(REGISTRATION_2_INDEX, reg[1]);
-    put(REGISTRATION_3_INDEX, reg[2]);
-
-    put(BACKLIGHT_BRIGHTNESS_INDEX, static_cast<uint32_t>(ui->backlight_slider->value()));
-    put(TEXT_BG_ALPHA_INDEX, static_cast<uint32_t>(ui->text_bg_alpha_slider->value()));
-    put(ROLL_CORRECTION_INDEX, floatBits(ui->roll_corr_spinbox->value()));
-    put(PITCH_CORRECTION_INDEX, floatBits(ui->pitch_corr_spinbox->value()));
-    put(OWNSHIP_ICAO_INDEX, ownshipIcaoFromIcaoField());
-    put(ICAO_ADDR_TYPE_INDEX, ui->radioButton_rand_icao->isChecked() ? 1u : 0u);
-    put(EMITTER_CAT_INDEX, static_cast<uint32_t>(ui->comboBox_emitter_cat->currentIndex()));
-    put(MAP_DIR_INDEX, static_cast<uint32_t>(ui->comboBox_map_view->currentIndex()));
-    put(TERM_RESISTOR_INDEX, ui->comboBox_term_res->currentIndex() == 0 ? 1u : 0u);
+    switch (index) {
+    case UNITS_VALUE_INDEX:
+        *value = unitsFromForm(ui, user_config.units);
+        return true;
+    case REGISTRATION_1_INDEX:
+    case REGISTRATION_2_INDEX:
+    case REGISTRATION_3_INDEX:
+        *value = joinRegistration(
+            ui->comboBox_reg_prefix->currentText(),
+            ui->text_registration_num
+                ->toPlainText())[static_cast<size_t>(index - REGISTRATION_1_INDEX)];
+        return true;
+    case BACKLIGHT_BRIGHTNESS_INDEX:
+        *value = static_cast<uint32_t>(ui->backlight_slider->value());
+        return true;
+    case TEXT_BG_ALPHA_INDEX:
+        *value = static_cast<uint32_t>(ui->text_bg_alpha_slider->value());
+        return true;
+    case ROLL_CORRECTION_INDEX:
+        *value = floatBits(ui->roll_corr_spinbox->value());
+        return true;
+    case PITCH_CORRECTION_INDEX:
+        *value = floatBits(ui->pitch_corr_spinbox->value());
+        return true;
+    case OWNSHIP_ICAO_INDEX:
+        *value = ownshipIcaoFromIcaoField();
+        return true;
+    case ICAO_ADDR_TYPE_INDEX:
+        *value = ui->radioButton_rand_icao->isChecked() ? 1u : 0u;
+        return true;
+    case EMITTER_CAT_INDEX:
+        *value = static_cast<uint32_t>(ui->comboBox_emitter_cat->currentIndex());
+        return true;
+    case MAP_DIR_INDEX:
+        *value = static_cast<uint32_t>(ui->comboBox_map_view->currentIndex());
+        return true;
+    case TERM_RESISTOR_INDEX:
+        *value = ui->comboBox_term_res->currentIndex() == 0 ? 1u : 0u;
+        return true;
+    default:
+        return false;
+    }
 }
 
 uint32_t MainWindow::ownshipIcaoFromIcaoField() const {
@@ -524,88 +588,73 @@ void MainWindow::loadConfigFromDevice() {
     }
 
     changed_values.clear();
-    std::memset(&user_config, 0, sizeof(user_config));
+    const LoadResult result = settings_load(comms, &unitRecord);
+    // The working record is the unit's: a load stopped early leaves it zero apart from the
+    // header words read, and the form keeps showing what it showed.
+    user_config = unitRecord.record;
+    user_config_chk = unitRecord.device_crc;
 
-    struct HeaderRead {
-        settings_struct_index index;
-        uint32_t Settings_t::*field;
+    struct Failure {
+        LoadStatus status;
         const char* log;
-        const char* status;
+        const char* text;
     };
-    static const HeaderRead headers[] = {
-        {SETTINGS_CHECKSUM_INDEX, &Settings_t::crc32, "Error reading checksum value",
+    static const Failure failures[] = {
+        {LoadStatus::ChecksumReadFailed, "Error reading checksum value",
          "Error: Failed to read checksum from device"},
-        {SETTINGS_MAGIC_NUM, &Settings_t::magic, "Error reading magic value",
+        {LoadStatus::MagicReadFailed, "Error reading magic value",
          "Error: Failed to read magic number from device"},
-        {SETTINGS_VERSION, &Settings_t::version, "Error reading memory version value",
+        {LoadStatus::VersionReadFailed, "Error reading memory version value",
          "Error: Failed to read memory version from device"},
-        {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements, "Error reading num_elements value",
+        {LoadStatus::CountReadFailed, "Error reading num_elements value",
          "Error: Failed to read num_elements from device"},
     };
-    for (const HeaderRead& header : headers) {
-        const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(header.index));
-        if (value == 0xFFFFFFFFu) {
-            qDebug() << header.log;
-            statusBar()->showMessage(QString::fromLatin1(header.status), 0);
+    for (const Failure& failure : failures) {
+        if (result.status == failure.status) {
+            qDebug() << failure.log;
+            statusBar()->showMessage(QString::fromLatin1(failure.text), 0);
+            refreshMarks();
             return;
         }
-        user_config.*header.field = value;
-        if (header.index == SETTINGS_CHECKSUM_INDEX) {
-            user_config_chk = value;
-        }
     }
-    // The CRC covers num_elements words of a record that has room for 31: a larger count is
-    // a record this tool cannot check.
-    if (user_config.num_elements > SETTINGS_MAX_CRC_WORDS) {
-        qDebug() << "Invalid num_elements value" << user_config.num_elements;
+    if (result.status == LoadStatus::InvalidCount) {
+        qDebug() << "Invalid num_elements value" << result.element_count;
         statusBar()->showMessage(
             QStringLiteral("Error: Device reported an invalid settings element count (%1)")
-                .arg(user_config.num_elements),
+                .arg(result.element_count),
             0);
+        refreshMarks();
         return;
     }
 
-    int failedReads = 0;
-    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
-        const auto index = static_cast<settings_struct_index>(i);
-        // A stored 0xFFFFFFFF (white) is a value; only a read without an answer is missing.
-        uint32_t value = 0;
-        if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)) {
-            qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
-            value = 0;
-            ++failedReads;
-        }
-        if (!settings_set_value(&user_config, index, &value)) {
-            qDebug() << "Error setting value for index" << i;
-            statusBar()->showMessage(QStringLiteral("Error: Failed to process configuration data"),
-                                     0);
-            return;
-        }
-        QThread::msleep(1);
+    for (const settings_struct_index index : result.unread) {
+        qDebug() << "Warning: Failed to read value for index" << static_cast<int>(index)
+                 << ", setting to 0";
+    }
+    if (result.status == LoadStatus::RecordRejected) {
+        qDebug() << "Error setting value for index" << result.rejected_index;
+        statusBar()->showMessage(QStringLiteral("Error: Failed to process configuration data"), 0);
+        refreshMarks();
+        return;
     }
 
-    const uint32_t calculated = settings_CalcCRC(&user_config);
-    printf("app: 0x%08lX, device: 0x%08lX \n", static_cast<unsigned long>(calculated),
-           static_cast<unsigned long>(user_config_chk));
-    const bool crcMismatch = calculated != user_config_chk;
-    if (crcMismatch) {
-        qDebug() << "CRC mismatch: Calculated =" << QString::number(calculated, 16)
+    if (!result.crc_matches) {
+        qDebug() << "CRC mismatch: Calculated =" << QString::number(result.calculated_crc, 16)
                  << "Stored=" << QString::number(user_config_chk, 16);
-    } else {
-        puts("CRC Check Passed.");
     }
 
     updateUIFromConfig();
 
     // Warnings stay in the status bar until the next message, so the outcome text names
     // every problem of this load.
+    const int failedReads = static_cast<int>(result.unread.size());
     QString outcome = QStringLiteral("Configuration successfully loaded from device");
-    if (crcMismatch && failedReads > 0) {
+    if (!result.crc_matches && failedReads > 0) {
         outcome = QStringLiteral(
                       "Warning: Configuration CRC verification failed and %1 configuration "
                       "value(s) could not be read from device")
                       .arg(failedReads);
-    } else if (crcMismatch) {
+    } else if (!result.crc_matches) {
         outcome = QStringLiteral("Warning: Configuration CRC verification failed");
     } else if (failedReads > 0) {
         outcome = QStringLiteral("Warning: %1 configuration value(s) could not be read from device")
@@ -615,6 +664,14 @@ void MainWindow::loadConfigFromDevice() {
 }
 
 void MainWindow::onLoadClicked() {
+    if (!changed_values.empty() && linkUp(comms) &&
+        !confirm(
+            QStringLiteral("Discard %1 unsent edit(s)?").arg(pending_setting_count(changed_values)),
+            QStringLiteral("Loading replaces the form with the settings the unit holds. "
+                           "Edits not sent with Update are lost."),
+            QStringLiteral("Discard Edits and Load"))) {
+        return;
+    }
     loadConfigFromDevice();
 }
 
@@ -632,29 +689,23 @@ void MainWindow::onUpdateClicked() {
         return;
     }
 
-    int sent = 0;
-    int failed = 0;
     // Values the unit did not acknowledge stay pending, so the next Update sends them again.
-    std::set<settings_struct_index> unsent;
-    for (const settings_struct_index index : changed_values) {
-        const uint32_t value = settings_get_value(&user_config, index);
-        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
-            ++sent;
-        } else {
-            ++failed;
-            unsent.insert(index);
-            qDebug() << "Failed to send value for index" << static_cast<int>(index);
-        }
-        QThread::msleep(1);
+    const UpdateResult result = settings_update(comms, user_config, &changed_values, &unitRecord);
+    for (const settings_struct_index index : result.failed) {
+        qDebug() << "Failed to send value for index" << static_cast<int>(index);
     }
-    changed_values = unsent;
+    refreshMarks();
 
-    if (failed == 0) {
+    if (result.failed.empty()) {
         statusBar()->showMessage(
-            QStringLiteral("Successfully sent %1 configuration value(s) to device").arg(sent), 0);
+            QStringLiteral("Successfully sent %1 configuration value(s) to device")
+                .arg(result.sent),
+            0);
     } else {
-        statusBar()->showMessage(
-            QStringLiteral("Sent %1 value(s), %2 failed").arg(sent).arg(failed), 0);
+        statusBar()->showMessage(QStringLiteral("Sent %1 value(s), %2 failed")
+                                     .arg(result.sent)
+                                     .arg(result.failed.size()),
+                                 0);
     }
 }
 
@@ -668,48 +719,52 @@ void MainWindow::onSaveClicked() {
         return;
     }
 
-    updateConfigFromUI();
-
-    const uint32_t version = get_value(comms, SETTINGS_COMMS, SETTINGS_VERSION);
-    if (version == 0xFFFFFFFFu) {
+    const SaveResult result = settings_save(comms, &unitRecord, changed_values);
+    switch (result.status) {
+    case SaveStatus::Ok:
+        // Every edit was acknowledged, so the working record is what the unit now stores.
+        user_config = unitRecord.record;
+        updateUIFromConfig();
+        statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"), 0);
+        break;
+    case SaveStatus::EditsPending:
+        statusBar()->showMessage(
+            QStringLiteral("Warning: %1 edited value(s) not sent yet; press Update before Save")
+                .arg(result.count),
+            0);
+        break;
+    case SaveStatus::NotLoaded:
+        qDebug() << "Settings record not known; values not read:" << result.count;
+        statusBar()->showMessage(
+            QStringLiteral("Error: The unit's settings were not read completely; press Load "
+                           "before Save"),
+            0);
+        break;
+    case SaveStatus::VersionReadFailed:
         qDebug() << "Error reading memory version value";
         statusBar()->showMessage(QStringLiteral("Error: Failed to read memory version from device"),
                                  0);
-        return;
-    }
-    user_config.version = version;
-
-    const uint32_t count = get_value(comms, SETTINGS_COMMS, SETTINGS_NUM_ELEMENTS);
-    if (count == 0xFFFFFFFFu) {
+        break;
+    case SaveStatus::CountReadFailed:
         qDebug() << "Error reading num_elements value";
         statusBar()->showMessage(QStringLiteral("Error: Failed to read num_elements from device"),
                                  0);
-        return;
-    }
-    if (count > SETTINGS_MAX_CRC_WORDS) {
-        qDebug() << "Invalid num_elements value" << count;
+        break;
+    case SaveStatus::InvalidCount:
+        qDebug() << "Invalid num_elements value" << result.element_count;
         statusBar()->showMessage(
             QStringLiteral("Error: Device reported an invalid settings element count (%1)")
-                .arg(count),
+                .arg(result.element_count),
             0);
-        return;
-    }
-    user_config.num_elements = count;
-    user_config.magic = SETTINGS_MAGIC_VALUE;
-    user_config.crc32 = 0;
-
-    const uint32_t new_crc = settings_CalcCRC(&user_config);
-    printf("New CRC %08X\n", new_crc);
-
-    if (store_settings(comms, new_crc) == 0) {
-        changed_values.clear();
-        updateUIFromConfig();
-        statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"), 0);
-    } else {
+        break;
+    case SaveStatus::StoreFailed:
+    case SaveStatus::NoLink:
         qDebug() << "Error storing configuration to EEPROM";
         statusBar()->showMessage(QStringLiteral("Error: Failed to store configuration to EEPROM"),
                                  0);
+        break;
     }
+    refreshMarks();
 }
 
 void MainWindow::onRebootClicked() {
@@ -721,6 +776,18 @@ void MainWindow::onRebootClicked() {
     if (refuseWhileTransferring()) {
         return;
     }
+    QString informative =
+        QStringLiteral("The unit restarts into its boot loader and stops showing flight data.");
+    if (unitRecord.sent_not_saved) {
+        informative += QStringLiteral(" Values sent but not saved with Save are lost.");
+    }
+    if (!changed_values.empty()) {
+        informative += QStringLiteral(" %1 edit(s) not sent yet stay in the form only.")
+                           .arg(pending_setting_count(changed_values));
+    }
+    if (!confirm(QStringLiteral("Reboot the EFIS?"), informative, QStringLiteral("Reboot"))) {
+        return;
+    }
 
     COMMS_MSG_t msg;
     std::memset(&msg, 0, sizeof(msg));
@@ -729,11 +796,48 @@ void MainWindow::onRebootClicked() {
     msg.data[0] = 0x48;
     if (comms->write(msg) > 0) {
         qDebug() << "Reboot command sent successfully";
+        // What was sent and not saved is gone with the restart.
+        unitRecord.sent_not_saved = false;
+        refreshMarks();
         statusBar()->showMessage(QStringLiteral("Reboot command sent to device"), 0);
     } else {
         qDebug() << "Failed to send reboot command";
         statusBar()->showMessage(QStringLiteral("Error: Failed to send reboot command"), 0);
     }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (changed_values.empty() && !unitRecord.sent_not_saved) {
+        event->accept();
+        return;
+    }
+    QStringList lost;
+    if (!changed_values.empty()) {
+        lost << QStringLiteral("%1 edit(s) not sent to the unit")
+                    .arg(pending_setting_count(changed_values));
+    }
+    if (unitRecord.sent_not_saved) {
+        lost << QStringLiteral("values sent but not saved on the unit (lost when it restarts)");
+    }
+    if (confirm(QStringLiteral("Close with unsaved settings?"),
+                QStringLiteral("There are %1.").arg(lost.join(QStringLiteral(" and "))),
+                QStringLiteral("Close Anyway"))) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+bool MainWindow::confirm(const QString& text, const QString& informative, const QString& proceed) {
+    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("confirmation"));
+    box.setInformativeText(informative);
+    QPushButton* go = box.addButton(proceed, QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == go;
 }
 
 void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t value) {
@@ -742,11 +846,12 @@ void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t va
         return;
     }
     changed_values.insert(index);
+    lossyValues.erase(index);
+    refreshMarks();
 }
 
 void MainWindow::onUnitsChanged() {
-    applyUnitsFromForm(ui);
-    updateConfigValueLocal(UNITS_VALUE_INDEX, user_config.units.units_value);
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(ui, user_config.units));
 }
 
 void MainWindow::onVminChanged(int value) {
@@ -798,6 +903,9 @@ void MainWindow::onMaxVoltAlertChanged(double value) {
 }
 
 void MainWindow::onRegistrationChanged() {
+    if (dropControlCharacters(ui->text_registration_num)) {
+        return;
+    }
     const std::array<uint32_t, 3> reg = joinRegistration(ui->comboBox_reg_prefix->currentText(),
                                                          ui->text_registration_num->toPlainText());
     updateConfigValueLocal(REGISTRATION_1_INDEX, reg[0]);
@@ -962,6 +1070,9 @@ void MainWindow::onPitchCorrectionChanged(double value) {
 }
 
 void MainWindow::onOwnshipIcaoChanged() {
+    if (dropControlCharacters(ui->text_icao)) {
+        return;
+    }
     updateConfigValueLocal(OWNSHIP_ICAO_INDEX, ownshipIcaoFromIcaoField());
 }
 

@@ -11,19 +11,18 @@
 #include <set>
 
 #include "EFIS_shared/settings_types.h"
+#include "settings/settings_exchange.h"
 
 namespace Ui {
 class MainWindow;
 }
 
 class CommsManager;
+class QCloseEvent;
+class QLabel;
 
 // Formats every Qt log message of the process as one line on standard error.
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
-
-// Has the unit commit its settings record; `crc` is the CRC the tool computed over it.
-// 0 on success, -1 otherwise.
-int store_settings(CommsManager* comms, uint32_t crc);
 
 // The working settings record of the settings tab, and the checksum the unit reported at
 // the last load.
@@ -39,6 +38,9 @@ public:
 
     void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
     void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void onSaveClicked();
@@ -95,10 +97,18 @@ private slots:
 
 private:
     void updateUIFromConfig();
-    void updateConfigFromUI();
+    // The element value the form shows, encoded as the record holds it; false for an element
+    // the form does not show.
+    bool formValue(settings_struct_index index, uint32_t* value) const;
     uint32_t ownshipIcaoFromIcaoField() const;
     void loadConfigFromDevice();
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+
+    // Marks on the form: edited values not sent yet, and values the form cannot show as the
+    // unit holds them; the status bar counts what is unsent or unsaved.
+    void refreshMarks();
+    // Asks before an action that would lose something; true when the user goes ahead.
+    bool confirm(const QString& text, const QString& informative, const QString& proceed);
 
     // While an upload owns the link, the settings actions must not reach it.
     bool transferRunning() const;
@@ -111,7 +121,12 @@ private:
     QString firmwareFilePath;
     QString airportDbFilePath;
     CommsManager* comms;
-    std::set<settings_struct_index> changed_values;
+    PendingSet changed_values;
+    // The unit's record as last loaded plus every value it acknowledged since.
+    UnitRecord unitRecord;
+    // Elements whose stored value the form could not show at the last fill, until edited.
+    PendingSet lossyValues;
+    QLabel* pendingLabel = nullptr;
     QPointer<QThread> firmwareUploadThread;
     QPointer<QThread> airportUploadThread;
     // Set when the window closes during an upload; the worker stops between packets.

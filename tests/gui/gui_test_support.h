@@ -5,17 +5,20 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QByteArray>
+#include <QMessageBox>
 #include <QMetaType>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QString>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "EFIS_shared/comms_types.h"
@@ -201,6 +204,37 @@ private:
     QTemporaryFile file_;
 };
 
+// While it lives, answers every confirmation the window asks by pressing the button with the
+// given text (or, when none has it, the box's escape button), and records the questions.
+class BoxAnswer {
+public:
+    explicit BoxAnswer(QString button) : button_(std::move(button)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
+        timer_.start(5);
+    }
+    const QStringList& asked() const { return asked_; }
+
+private:
+    void answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        asked_ << box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == button_) {
+                b->click();
+                return;
+            }
+        }
+        box->escapeButton()->click();
+    }
+
+    QString button_;
+    QStringList asked_;
+    QTimer timer_;
+};
+
 // One window per firmware generation shared by the rows of a table: each row starts from the
 // unit's sample record, loaded afresh, with no fault armed and nothing pending. Saves the
 // connection handshake per row.
@@ -215,6 +249,7 @@ public:
         } else {
             emu_hid::unit().clear_faults();
             emu_hid::unit().set_settings(sampleSettings());
+            BoxAnswer discard(QStringLiteral("Discard Edits and Load"));
             window_->findChild<QPushButton*>(QStringLiteral("pushButton_load"))->click();
         }
         emu_hid::unit().clear_received();

@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -72,9 +73,10 @@ private slots:
     void updateKeepsFailedIndicesPending();
     void updateOnVanishedLinkKeepsAll();
 
-    void saveSendsCrcOfFormAndClearsPending_data();
-    void saveSendsCrcOfFormAndClearsPending();
-    void saveRefusedByUnitKeepsPending();
+    void saveStoresTheUnitsRecord_data();
+    void saveStoresTheUnitsRecord();
+    void saveRefusedByUnit();
+    void saveAfterIncompleteLoadRefused();
     void saveHeaderReadFailure_data();
     void saveHeaderReadFailure();
 
@@ -111,7 +113,9 @@ void LoadSaveTest::headerReadFailureStopsLoad() {
     emu_hid::unit().set_settings(withCrc(changed));
     emu_hid::unit().set_fault(wireIds(generation).request, silentOnce(skip));
     widget<QSpinBox>(main, "spinBox_vmin")->setValue(33);
+    BoxAnswer discard(QStringLiteral("Discard Edits and Load"));
     widget<QPushButton>(main, "pushButton_load")->click();
+    QCOMPARE(discard.asked().size(), 1);
     QCOMPARE(statusText(main), text);
     // Nothing after the failed header read was asked for; the form shows what it showed.
     QCOMPARE(framesOn(wireIds(generation).request).size(), size_t{skip + 1});
@@ -268,6 +272,17 @@ void LoadSaveTest::elementCountAbove31Refused() {
     QCOMPARE(framesOn(wireIds(generation).request).size(), size_t{4});
     QCOMPARE(w<QSpinBox>("spinBox_vne")->value(), 0);
 
+    // The record was not read, so Save has no CRC to send.
+    emu_hid::unit().clear_received();
+    click("pushButton_save");
+    QCOMPARE(status(), QStringLiteral("Error: The unit's settings were not read completely; "
+                                      "press Load before Save"));
+    QVERIFY(emu_hid::unit().received().empty());
+
+    // A count that grows past 31 between load and save is refused by the save itself.
+    emu_hid::unit().set_settings(sampleSettings());
+    click("pushButton_load");
+    emu_hid::unit().set_settings(withCrc(s));
     emu_hid::unit().clear_received();
     click("pushButton_save");
     QCOMPARE(status(), refusal);
@@ -281,7 +296,20 @@ void LoadSaveTest::loadClearsPendingEdits() {
     w<QSpinBox>("spinBox_vne")->setValue(200);
     w<QPlainTextEdit>("text_registration_num")->setPlainText(QStringLiteral("XYZ"));
     w<QComboBox>("comboBox_temp")->setCurrentIndex(1);
-    click("pushButton_load");
+    {
+        // Declining keeps the edits and reads nothing.
+        BoxAnswer keep(QStringLiteral("Cancel"));
+        emu_hid::unit().clear_received();
+        click("pushButton_load");
+        QCOMPARE(keep.asked(), QStringList{QStringLiteral("Discard 3 unsent edit(s)?")});
+        QVERIFY(emu_hid::unit().received().empty());
+        QCOMPARE(w<QSpinBox>("spinBox_vne")->value(), 200);
+    }
+    {
+        BoxAnswer discard(QStringLiteral("Discard Edits and Load"));
+        click("pushButton_load");
+        QCOMPARE(discard.asked().size(), 1);
+    }
     QCOMPARE(status(), kLoaded);
     // The fill ran no edit handler: nothing is pending.
     QCOMPARE(w<QSpinBox>("spinBox_vne")->value(), 160);
@@ -372,20 +400,27 @@ void LoadSaveTest::updateOnVanishedLinkKeepsAll() {
     QCOMPARE(status(), QStringLiteral("Sent 0 value(s), 2 failed"));
 }
 
-void LoadSaveTest::saveSendsCrcOfFormAndClearsPending_data() {
+void LoadSaveTest::saveStoresTheUnitsRecord_data() {
     addGenerationColumn();
     addGenerationRows();
 }
 
-void LoadSaveTest::saveSendsCrcOfFormAndClearsPending() {
+void LoadSaveTest::saveStoresTheUnitsRecord() {
     QFETCH(emu::Generation, generation);
     const WireIds ids = wireIds(generation);
     resetUnit(generation);
-    emu_hid::unit().set_check_store_crc(false);
     window = makeWindow();
     emu_hid::unit().clear_received();
-    // An edit never sent: the CRC covers the form's value all the same.
+    // An edit not sent yet: Save refuses and sends nothing; the edit stays pending.
     w<QSpinBox>("spinBox_vne")->setValue(199);
+    click("pushButton_save");
+    QCOMPARE(status(),
+             QStringLiteral("Warning: 1 edited value(s) not sent yet; press Update before Save"));
+    QVERIFY(emu_hid::unit().received().empty());
+
+    click("pushButton_update");
+    QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    emu_hid::unit().clear_received();
     FdCapture out(1);
     click("pushButton_save");
     const QByteArray text = out.text();
@@ -400,6 +435,7 @@ void LoadSaveTest::saveSendsCrcOfFormAndClearsPending() {
     QCOMPARE(int{stores[0].msg_len}, int{CAN_4_BYTES});
     QCOMPARE(le32(stores[0].data), crc);
     QVERIFY(framesOn(ids.set).empty());
+    QCOMPARE(emu_hid::unit().store_count(), 1u);
     const QByteArray line =
         "New CRC " + QByteArray::number(crc, 16).toUpper().rightJustified(8, '0') + "\n";
     QVERIFY2(text.contains(line), text.constData());
@@ -413,20 +449,42 @@ void LoadSaveTest::saveSendsCrcOfFormAndClearsPending() {
     QCOMPARE(status(), QStringLiteral("No changes to send"));
 }
 
-void LoadSaveTest::saveRefusedByUnitKeepsPending() {
+void LoadSaveTest::saveRefusedByUnit() {
     resetUnit(emu::Generation::Current);
-    emu_hid::unit().set_check_store_crc(true);
     window = makeWindow();
     w<QSpinBox>("spinBox_vne")->setValue(199);
+    click("pushButton_update");
+    emu::Fault refuse;
+    refuse.refuse = true;
+    refuse.times = 1;
+    emu_hid::unit().set_fault(0x3A0, refuse);
     click("pushButton_save");
     QCOMPARE(status(), QStringLiteral("Error: Failed to store configuration to EEPROM"));
     QCOMPARE(emu_hid::unit().store_count(), 0u);
-    // The edit is still pending; once sent, the unit accepts the same save.
-    click("pushButton_update");
-    QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    QCOMPARE(w<QLabel>("label_pending_edits")->text(),
+             QStringLiteral("Sent values not saved on the unit"));
     click("pushButton_save");
     QCOMPARE(status(), QStringLiteral("Configuration saved to EEPROM successfully"));
     QCOMPARE(emu_hid::unit().store_count(), 1u);
+    QCOMPARE(w<QLabel>("label_pending_edits")->text(), QString());
+}
+
+void LoadSaveTest::saveAfterIncompleteLoadRefused() {
+    // A start-up load that stopped at a header read leaves the unit's record unknown: no CRC
+    // the tool could compute would be the unit's.
+    resetUnit(emu::Generation::Current);
+    emu_hid::unit().set_fault(0x370, silentOnce(0));
+    window = makeWindow();
+    QCOMPARE(status(), QStringLiteral("Error: Failed to read checksum from device"));
+    emu_hid::unit().clear_received();
+    click("pushButton_save");
+    QCOMPARE(status(),
+             QStringLiteral("Error: The unit's settings were not read completely; press Load "
+                            "before Save"));
+    QVERIFY(emu_hid::unit().received().empty());
+    click("pushButton_load");
+    click("pushButton_save");
+    QCOMPARE(status(), QStringLiteral("Configuration saved to EEPROM successfully"));
 }
 
 void LoadSaveTest::saveHeaderReadFailure_data() {
@@ -443,12 +501,11 @@ void LoadSaveTest::saveHeaderReadFailure() {
     window = makeWindow();
     emu_hid::unit().clear_received();
     emu_hid::unit().set_fault(0x370, silentOnce(skip));
-    w<QSpinBox>("spinBox_vne")->setValue(199);
     click("pushButton_save");
     QCOMPARE(status(), text);
     QVERIFY(framesOn(0x3A0).empty());
-    click("pushButton_update");
-    QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    click("pushButton_save");
+    QCOMPARE(status(), QStringLiteral("Configuration saved to EEPROM successfully"));
 }
 
 void LoadSaveTest::rebootFrame_data() {
@@ -461,7 +518,16 @@ void LoadSaveTest::rebootFrame() {
     resetUnit(generation);
     window = makeWindow();
     emu_hid::unit().clear_received();
-    click("pushButton_reboot");
+    {
+        BoxAnswer cancel(QStringLiteral("Cancel"));
+        click("pushButton_reboot");
+        QCOMPARE(cancel.asked(), QStringList{QStringLiteral("Reboot the EFIS?")});
+        QVERIFY(emu_hid::unit().received().empty());
+    }
+    {
+        BoxAnswer reboot(QStringLiteral("Reboot"));
+        click("pushButton_reboot");
+    }
     QCOMPARE(status(), QStringLiteral("Reboot command sent to device"));
     const auto received = emu_hid::unit().received();
     QCOMPARE(received.size(), size_t{1});
@@ -482,6 +548,7 @@ void LoadSaveTest::rebootSendFailure() {
     resetUnit(emu::Generation::Current);
     window = makeWindow();
     emu_hid::vanish_after(0);
+    BoxAnswer reboot(QStringLiteral("Reboot"));
     click("pushButton_reboot");
     QCOMPARE(status(), QStringLiteral("Error: Failed to send reboot command"));
     QCOMPARE(emu_hid::unit().reboot_count(), 0u);

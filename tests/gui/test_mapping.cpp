@@ -81,17 +81,24 @@ private:
     }
     void open(const Settings_t& s, emu::Generation g = emu::Generation::Current) {
         resetUnit(g, s);
-        emu_hid::unit().set_check_store_crc(false);
         window = makeWindow();
     }
-    // Saves and returns the record the save took from the form.
+    // Sends the edits, saves, and returns the record the unit then holds.
     Settings_t save() {
+        w<QPushButton>("pushButton_update")->click();
         w<QPushButton>("pushButton_save")->click();
         [&] {
             QTRY_COMPARE(statusText(window.get()),
                          QStringLiteral("Configuration saved to EEPROM successfully"));
         }();
-        return user_config;
+        return emu_hid::unit().settings();
+    }
+    // Edits a control as a user would: away from its value and back, so that its edit
+    // handler runs even where the value shown does not change.
+    void reselect(const char* combo, int index) {
+        auto* box = w<QComboBox>(combo);
+        box->setCurrentIndex(index == 0 ? 1 : 0);
+        box->setCurrentIndex(index);
     }
 
 private slots:
@@ -99,8 +106,8 @@ private slots:
 
     void everyElementShown_data();
     void everyElementShown();
-    void everyElementSavedBack_data();
-    void everyElementSavedBack();
+    void everyElementSentAndSaved_data();
+    void everyElementSentAndSaved();
     void loadThenSaveKeepsUnitRecord_data();
     void loadThenSaveKeepsUnitRecord();
     void registrationSplit_data();
@@ -163,19 +170,16 @@ void MappingTest::everyElementShown() {
     QCOMPARE(w<QComboBox>("comboBox_term_res")->currentText(), QStringLiteral("Enable"));
 }
 
-void MappingTest::everyElementSavedBack_data() {
+void MappingTest::everyElementSentAndSaved_data() {
     addGenerationColumn();
     addGenerationRows();
 }
 
-void MappingTest::everyElementSavedBack() {
+void MappingTest::everyElementSentAndSaved() {
     QFETCH(emu::Generation, generation);
     open(sampleSettings(), generation);
-    // Change every control with its signals blocked: only the save carries them over.
-    const auto quiet = [](QWidget* widget, const std::function<void()>& change) {
-        const QSignalBlocker blocker(widget);
-        change();
-    };
+    // Change every control as its edit handler sees it; Update sends them, Save commits.
+    const auto quiet = [](QWidget*, const std::function<void()>& change) { change(); };
     quiet(w<QComboBox>("comboBox_airspeed"),
           [&] { w<QComboBox>("comboBox_airspeed")->setCurrentIndex(0); });
     quiet(w<QComboBox>("comboBox_altitude"),
@@ -204,10 +208,17 @@ void MappingTest::everyElementSavedBack() {
     quiet(w<QPlainTextEdit>("text_registration_num"), [&] {
         w<QPlainTextEdit>("text_registration_num")->setPlainText(QStringLiteral("-EFGH"));
     });
+    // The colour pickers set the button's colour and call the button's colour slot.
+    const char* colourSlots[] = {"onSkyColor0Changed",         "onSkyColor1Changed",
+                                 "onGroundColor0Changed",      "onGroundColor1Changed",
+                                 "onApproachIndiColorChanged", "onAirplaneColorChanged",
+                                 "onGreenArcColorChanged",     "onYellowArcColorChanged",
+                                 "onRedArcColorChanged",       "onGearIndiColorChanged"};
     for (int i = 0; i < 10; ++i) {
         w<QPushButton>(kColourButtons[i].name)
             ->setStyleSheet(QStringLiteral("background-color: #%1;")
                                 .arg(0x101010 * (i + 1), 6, 16, QLatin1Char('0')));
+        QVERIFY(QMetaObject::invokeMethod(window.get(), colourSlots[i]));
     }
     quiet(w<QSlider>("backlight_slider"), [&] { w<QSlider>("backlight_slider")->setValue(21); });
     quiet(w<QSlider>("text_bg_alpha_slider"),
@@ -218,11 +229,7 @@ void MappingTest::everyElementSavedBack() {
           [&] { w<QDoubleSpinBox>("pitch_corr_spinbox")->setValue(45.5); });
     quiet(w<QPlainTextEdit>("text_icao"),
           [&] { w<QPlainTextEdit>("text_icao")->setPlainText(QStringLiteral("7c1a2b")); });
-    {
-        const QSignalBlocker a(w<QRadioButton>("radioButton_use_icao"));
-        const QSignalBlocker b(w<QRadioButton>("radioButton_rand_icao"));
-        w<QRadioButton>("radioButton_rand_icao")->setChecked(true);
-    }
+    w<QRadioButton>("radioButton_rand_icao")->setChecked(true);
     quiet(w<QComboBox>("comboBox_emitter_cat"),
           [&] { w<QComboBox>("comboBox_emitter_cat")->setCurrentIndex(21); });
     quiet(w<QComboBox>("comboBox_map_view"),
@@ -461,6 +468,9 @@ void MappingTest::unitsSavedOneBitPerGroup() {
     Settings_t s = sampleSettings();
     s.units.units_value = 0xABCDE000u | 0x1FFu;  // every defined bit set
     open(withCrc(s));
+    // Not edited, the word stays as the unit holds it.
+    QCOMPARE(save().units.units_value, s.units.units_value);
+    reselect("comboBox_temp", 1);
     const uint32_t saved = save().units.units_value;
     QCOMPARE(saved & ~0x1FFu, 0xABCDE000u);
     // MPH shown (first match), and of every pair the second bit.
@@ -476,6 +486,10 @@ void MappingTest::colourAlphaIgnoredAndSavedOpaque() {
              QStringLiteral("background-color: #ff0000;"));
     QCOMPARE(w<QPushButton>("color_picker_sky1")->styleSheet(),
              QStringLiteral("background-color: #345678;"));
+    // Not edited, the colours keep their alpha; picked again, they are stored opaque.
+    QCOMPARE(save().red_arc_color, 0x00FF0000u);
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onRedArcColorChanged"));
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onSkyColor1Changed"));
     const Settings_t saved = save();
     QCOMPARE(saved.red_arc_color, 0xFFFF0000u);
     QCOMPARE(saved.sky_color[1], 0xFF345678u);
@@ -498,14 +512,17 @@ void MappingTest::clampsAndLimits() {
     QCOMPARE(w<QDoubleSpinBox>("min_volt_warn_value")->value(), 5.0);
     QCOMPARE(w<QDoubleSpinBox>("max_volt_alert_value")->value(), 65.0);
     QCOMPARE(w<QSlider>("backlight_slider")->value(), 21);
+    // A save without edits keeps every value as the unit holds it.
+    QCOMPARE(recordBytes(save()), recordBytes(withCrc(s)));
+    // Edited, a control stores what it shows.
+    w<QSpinBox>("spinBox_vne")->setValue(239);
+    w<QSpinBox>("spinBox_vne")->setValue(240);
+    reselect("comboBox_map_view", 0);
     const Settings_t saved = save();
-    QCOMPARE(saved.text_bg_alpha, 254u);
-    QCOMPARE(saved.emitter_cat, 21u);
-    QCOMPARE(saved.map_track, map_north_up);
     QCOMPARE(saved.vspeeds.Vne, uint8_t{240});
-    QCOMPARE(saved.volt_warnings.min_volts, uint16_t{50});
-    QCOMPARE(saved.volt_alerts.max_volts, uint16_t{650});
-    QCOMPARE(saved.backlight_brightness, 21u);
+    QCOMPARE(saved.map_track, map_north_up);
+    QCOMPARE(saved.text_bg_alpha, 300u);
+    QCOMPARE(saved.volt_warnings.min_volts, uint16_t{30});
 
     // Words that read as negative numbers show the lowest item.
     s = sampleSettings();
@@ -529,10 +546,14 @@ void MappingTest::roundingOfDecimals() {
     QCOMPARE(w<QDoubleSpinBox>("roll_corr_spinbox")->text(), QStringLiteral("1.3"));
     // A correction that is not a number shows as none rather than as a limit.
     QCOMPARE(w<QDoubleSpinBox>("pitch_corr_spinbox")->value(), 0.0);
+    QCOMPARE(floatWord(save().roll_correction), floatWord(1.26f));
+    auto* roll = w<QDoubleSpinBox>("roll_corr_spinbox");
+    roll->setValue(1.4);
+    roll->setValue(1.3);
     const Settings_t saved = save();
     QCOMPARE(saved.volt_warnings.min_volts, uint16_t{125});
     QCOMPARE(floatWord(saved.roll_correction), floatWord(1.3f));
-    QCOMPARE(floatWord(saved.pitch_correction), floatWord(0.0f));
+    QCOMPARE(floatWord(saved.pitch_correction), floatWord(std::numeric_limits<float>::quiet_NaN()));
 }
 
 void MappingTest::termResistor_data() {
@@ -552,6 +573,8 @@ void MappingTest::termResistor() {
     s.enable_term_resistor = stored;
     open(withCrc(s));
     QCOMPARE(w<QComboBox>("comboBox_term_res")->currentText(), shown);
+    QCOMPARE(save().enable_term_resistor, stored);
+    reselect("comboBox_term_res", w<QComboBox>("comboBox_term_res")->currentIndex());
     QCOMPARE(save().enable_term_resistor, saved);
 }
 
