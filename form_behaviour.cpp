@@ -52,8 +52,10 @@ void fitValueLabels(Ui::MainWindow* ui) {
     for (const auto& [label, slider] : rows) {
         const QFontMetrics fm(label->font());
         for (int value : {slider->minimum(), slider->maximum()}) {
-            widest = std::max(widest,
-                              fm.horizontalAdvance(QString::number(value)) + 2 * label->margin());
+            // Measured as the label measures its text, which may round up where the advance
+            // rounds down.
+            const int width = fm.size(Qt::TextSingleLine, QString::number(value)).width();
+            widest = std::max(widest, width + 2 * label->margin());
         }
     }
     for (const auto& row : rows) {
