@@ -3,10 +3,13 @@
 #include <QPixmap>
 #include <cstdio>
 
+#include "form_behaviour.h"
+#include "registration_prefix.h"
 #include "ui_mainwindow.h"
 
-// Renders the bare form, as it looks right after set-up, into a PNG file; an optional tab index
-// picks the tab shown instead of the Settings tab.
+// Renders the form as the window shows it before anything is loaded (set up, its behaviour
+// installed, the registration prefixes filled in) into a PNG file; an optional tab index picks
+// the tab shown instead of the Settings tab.
 int main(int argc, char** argv) {
     if (argc != 2 && argc != 3) {
         std::fprintf(stderr, "usage: %s <file.png> [tab]\n", argv[0]);
@@ -16,6 +19,10 @@ int main(int argc, char** argv) {
     QMainWindow window;
     Ui::MainWindow ui;
     ui.setupUi(&window);
+    installFormBehaviour(&ui);
+    for (const char* prefix : REGISTRATION_PREFIXES) {
+        ui.comboBox_reg_prefix->addItem(QString::fromLatin1(prefix));
+    }
     if (argc == 3) {
         bool ok = false;
         const int tab = QString::fromLocal8Bit(argv[2]).toInt(&ok);

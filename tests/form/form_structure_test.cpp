@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QBoxLayout>
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -9,8 +10,8 @@
 
 #include "form_fixture.h"
 
-// Which widgets the form holds, where they sit, and in which order they are created (the order
-// decides the keyboard focus order, since the form sets no explicit tab order).
+// Which widgets the form holds, how its layouts arrange them, and in which order they are created
+// (the order decides the keyboard focus order, since the form sets no explicit tab order).
 class FormStructureTest : public QObject {
     Q_OBJECT
 
@@ -23,8 +24,8 @@ private slots:
 
     void member_data();
     void member();
-    void geometry_data();
-    void geometry();
+    void arrangement_data();
+    void arrangement();
     void containerLayout_data();
     void containerLayout();
     void gridPosition_data();
@@ -49,6 +50,7 @@ void FormStructureTest::member_data() {
         QTest::newRow(name) << QString(name) << QString(cls) << QString(parent);
     };
     row("centralwidget", "QWidget", "MainWindow");
+    row("central_layout", "QVBoxLayout", "centralwidget");
     row("tabWidget", "QTabWidget", "centralwidget");
     row("tab_settings", "QWidget", "qt_tabwidget_stackedwidget");
     row("tab_update", "QWidget", "qt_tabwidget_stackedwidget");
@@ -57,6 +59,17 @@ void FormStructureTest::member_data() {
     row("menubar", "QMenuBar", "MainWindow");
     row("statusbar", "QStatusBar", "MainWindow");
     row("buttonGroup", "QButtonGroup", "MainWindow");
+
+    // The tab's grid holds the groups; the groups made of loose controls have a layout each.
+    row("settings_layout", "QGridLayout", "tab_settings");
+    for (const char* n : {"registration_layout", "brightness_layout", "text_bg_alpha_layout",
+                          "emitter_cat_layout"}) {
+        row(n, "QGridLayout", "settings_layout");
+    }
+    for (const char* n :
+         {"icao_num_layout", "icao_anon_layout", "map_view_layout", "term_res_layout"}) {
+        row(n, "QVBoxLayout", "settings_layout");
+    }
 
     row("comboBox_reg_prefix", "QComboBox", "tab_settings");
     row("text_registration_num", "QPlainTextEdit", "tab_settings");
@@ -121,6 +134,8 @@ void FormStructureTest::member_data() {
     row("backlight_slider", "QSlider", "tab_settings");
     row("label_text_bg_alpha", "QLabel", "tab_settings");
     row("text_bg_alpha_slider", "QSlider", "tab_settings");
+    row("label_backlight_value", "QLabel", "tab_settings");
+    row("label_text_bg_alpha_value", "QLabel", "tab_settings");
 
     row("label_emitter_cat", "QLabel", "tab_settings");
     row("comboBox_emitter_cat", "QComboBox", "tab_settings");
@@ -139,6 +154,13 @@ void FormStructureTest::member_data() {
     row("pushButton_load", "QPushButton", "layoutWidget_2");
     row("pushButton_update", "QPushButton", "layoutWidget_2");
     row("pushButton_save", "QPushButton", "layoutWidget_2");
+
+    row("update_tab_layout", "QGridLayout", "tab_update");
+    row("airport_tab_layout", "QGridLayout", "tab_airportDB");
+    row("cal_tab_layout", "QGridLayout", "tab_cal");
+    row("firmware_frame_layout", "QVBoxLayout", "frame");
+    row("airport_frame_layout", "QVBoxLayout", "frame_2");
+    row("cal_frame_layout", "QVBoxLayout", "frame_3");
 
     row("frame", "QFrame", "tab_update");
     row("pushButton_browse", "QPushButton", "frame");
@@ -172,63 +194,117 @@ void FormStructureTest::member() {
     QCOMPARE(object->parent()->objectName(), parent);
 }
 
-void FormStructureTest::geometry_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("rect");
+namespace {
 
-    auto row = [](const char* name, int x, int y, int w, int h) {
-        QTest::newRow(name) << QString(name) << QRect(x, y, w, h);
-    };
-    row("tabWidget", 10, 10, 1041, 541);
-    row("menubar", 0, 0, 1065, 23);
-    row("comboBox_reg_prefix", 30, 10, 71, 30);
-    row("text_registration_num", 110, 10, 104, 31);
-    row("layoutWidget1", 30, 60, 143, 301);
-    row("gridLayoutWidget", 210, 60, 121, 320);
-    row("layoutWidget_3", 370, 60, 147, 321);
-    row("layoutWidget", 523, 60, 47, 316);
-    row("gridLayoutWidget_6", 600, 60, 201, 128);
-    row("gridLayoutWidget_7", 600, 220, 201, 71);
-    row("label_brightness", 620, 320, 161, 18);
-    row("backlight_slider", 620, 350, 160, 16);
-    row("label_text_bg_alpha", 580, 380, 241, 18);
-    row("text_bg_alpha_slider", 620, 410, 160, 16);
-    row("label_emitter_cat", 820, 50, 141, 31);
-    row("comboBox_emitter_cat", 820, 80, 201, 26);
-    row("label_icao_anon", 820, 120, 191, 31);
-    row("radioButton_use_icao", 820, 150, 101, 23);
-    row("radioButton_rand_icao", 820, 170, 131, 23);
-    row("label_icao_num", 820, 210, 141, 31);
-    row("text_icao", 820, 240, 104, 31);
-    row("label_map_view", 820, 290, 141, 31);
-    row("comboBox_map_view", 820, 320, 121, 26);
-    row("label_map_view_2", 820, 360, 161, 31);
-    row("comboBox_term_res", 820, 390, 121, 26);
-    row("layoutWidget_2", 200, 460, 471, 28);
-    row("frame", 370, 100, 241, 281);
-    row("pushButton_browse", 40, 20, 161, 31);
-    row("text_firmware_file", 20, 60, 191, 41);
-    row("pushButton_start_update", 40, 140, 161, 31);
-    row("progressBar_firmware", 10, 180, 221, 23);
-    row("pushButton_reboot", 40, 230, 161, 31);
-    row("frame_2", 370, 100, 241, 231);
-    row("pushButton_browse_airports", 30, 20, 171, 31);
-    row("text_firmware_file_2", 20, 60, 191, 41);
-    row("pushButton_start_airport", 40, 140, 161, 31);
-    row("progressBar_airports", 10, 180, 221, 23);
-    row("frame_3", 20, 50, 301, 141);
-    row("label_emitter_cat_2", 10, 10, 281, 31);
-    row("pushButton_start_Pt_zerocal", 10, 50, 81, 31);
-    row("progressBar_Pt_zeropoint", 40, 100, 221, 23);
+// A widget's rectangle in its window's coordinates.
+QRect placed(const QWidget* widget) {
+    return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
 }
 
-void FormStructureTest::geometry() {
-    QFETCH(QString, name);
-    QFETCH(QRect, rect);
+// Rows of one relation between neighbours of a chain: each one left of (or above) the next.
+void chainRows(int tab, const char* relation, const QStringList& chain) {
+    for (int i = 0; i + 1 < chain.size(); ++i) {
+        QTest::addRow("%s %s %s", qPrintable(chain[i]), relation, qPrintable(chain[i + 1]))
+            << tab << chain[i] << QString(relation) << chain[i + 1];
+    }
+}
 
-    QWidget* widget = form->find<QWidget>(name);
-    QVERIFY(widget != nullptr);
-    QCOMPARE(widget->geometry(), rect);
+}  // namespace
+
+// Where the groups stand relative to each other once the window has laid them out: the same
+// columns in the same order as always, each column's groups top to bottom, the action buttons
+// below them all, every colour label on its button's row and each slider's value beside it.
+void FormStructureTest::arrangement_data() {
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("relation");
+    QTest::addColumn<QString>("second");
+
+    chainRows(0, "left of",
+              {"layoutWidget1", "gridLayoutWidget", "layoutWidget_3", "layoutWidget",
+               "gridLayoutWidget_6", "comboBox_emitter_cat"});
+    chainRows(0, "left of", {"comboBox_reg_prefix", "text_registration_num"});
+    chainRows(0, "left of", {"backlight_slider", "label_backlight_value", "label_map_view"});
+    chainRows(0, "left of",
+              {"text_bg_alpha_slider", "label_text_bg_alpha_value", "comboBox_term_res"});
+    chainRows(0, "left of", {"gridLayoutWidget_7", "text_icao"});
+    chainRows(0, "above", {"comboBox_reg_prefix", "layoutWidget1"});
+    chainRows(0, "above", {"text_registration_num", "gridLayoutWidget"});
+    chainRows(0, "above",
+              {"gridLayoutWidget_6", "gridLayoutWidget_7", "label_brightness", "backlight_slider",
+               "label_text_bg_alpha", "text_bg_alpha_slider", "layoutWidget_2"});
+    chainRows(
+        0, "above",
+        {"label_emitter_cat", "comboBox_emitter_cat", "label_icao_anon", "radioButton_use_icao",
+         "radioButton_rand_icao", "label_icao_num", "text_icao", "label_map_view",
+         "comboBox_map_view", "label_map_view_2", "comboBox_term_res", "layoutWidget_2"});
+    for (const char* column :
+         {"layoutWidget1", "gridLayoutWidget", "layoutWidget_3", "layoutWidget"}) {
+        chainRows(0, "above", {column, "layoutWidget_2"});
+    }
+    chainRows(0, "on the row of", {"label_backlight_value", "backlight_slider"});
+    chainRows(0, "on the row of", {"label_text_bg_alpha_value", "text_bg_alpha_slider"});
+    const char* colours[][2] = {{"sky_top_label", "color_picker_sky0"},
+                                {"sky_bottom_label", "color_picker_sky1"},
+                                {"ground_top_label", "color_picker_ground0"},
+                                {"ground_bottom_label", "color_picker_ground1"},
+                                {"approach_indi_label", "color_picker_app_indi"},
+                                {"gear_label", "color_picker_gear"},
+                                {"airplane_label", "color_picker_airplane"},
+                                {"green_label", "color_picker_green"},
+                                {"yellow_label", "color_picker_yellow"},
+                                {"red_label", "color_picker_red"}};
+    for (const auto& row : colours) {
+        chainRows(0, "on the row of", {row[0], row[1]});
+    }
+    chainRows(1, "above",
+              {"pushButton_browse", "text_firmware_file", "pushButton_start_update",
+               "progressBar_firmware", "pushButton_reboot"});
+    chainRows(2, "above",
+              {"pushButton_browse_airports", "text_firmware_file_2", "pushButton_start_airport",
+               "progressBar_airports"});
+    chainRows(3, "above",
+              {"label_emitter_cat_2", "pushButton_start_Pt_zerocal", "progressBar_Pt_zeropoint"});
+}
+
+void FormStructureTest::arrangement() {
+    QFETCH(int, tab);
+    QFETCH(QString, first);
+    QFETCH(QString, relation);
+    QFETCH(QString, second);
+
+    form->ui.tabWidget->setCurrentIndex(tab);
+    form->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form->window.get()));
+    QApplication::processEvents();
+    QWidget* a = form->find<QWidget>(first);
+    QWidget* b = form->find<QWidget>(second);
+    QVERIFY(a != nullptr);
+    QVERIFY(b != nullptr);
+    QVERIFY(a->isVisible());
+    QVERIFY(b->isVisible());
+    const QRect ra = placed(a);
+    const QRect rb = placed(b);
+    const QString numbers = QString("%1 at %2,%3 %4x%5; %6 at %7,%8 %9x%10")
+                                .arg(first)
+                                .arg(ra.x())
+                                .arg(ra.y())
+                                .arg(ra.width())
+                                .arg(ra.height())
+                                .arg(second)
+                                .arg(rb.x())
+                                .arg(rb.y())
+                                .arg(rb.width())
+                                .arg(rb.height());
+    if (relation == "left of") {
+        QVERIFY2(ra.right() < rb.left(), qPrintable(numbers));
+    } else if (relation == "above") {
+        QVERIFY2(ra.bottom() < rb.top(), qPrintable(numbers));
+    } else {
+        QCOMPARE(relation, QString("on the row of"));
+        QVERIFY2(ra.center().y() >= rb.top() && ra.center().y() <= rb.bottom(),
+                 qPrintable(numbers));
+    }
 }
 
 void FormStructureTest::containerLayout_data() {
@@ -364,18 +440,33 @@ void FormStructureTest::creationOrder_data() {
     QTest::addColumn<QStringList>("children");
 
     QTest::newRow("tab_settings") << "tab_settings"
-                                  << QStringList{"gridLayoutWidget_6",    "gridLayoutWidget",
-                                                 "layoutWidget_2",        "text_registration_num",
-                                                 "comboBox_reg_prefix",   "backlight_slider",
-                                                 "label_brightness",      "layoutWidget",
-                                                 "layoutWidget_3",        "gridLayoutWidget_7",
-                                                 "text_bg_alpha_slider",  "label_text_bg_alpha",
-                                                 "comboBox_emitter_cat",  "label_emitter_cat",
-                                                 "label_icao_num",        "text_icao",
-                                                 "label_icao_anon",       "radioButton_use_icao",
-                                                 "radioButton_rand_icao", "label_map_view",
-                                                 "comboBox_map_view",     "layoutWidget1",
-                                                 "label_map_view_2",      "comboBox_term_res"};
+                                  << QStringList{"settings_layout",
+                                                 "gridLayoutWidget_6",
+                                                 "gridLayoutWidget",
+                                                 "layoutWidget_2",
+                                                 "text_registration_num",
+                                                 "comboBox_reg_prefix",
+                                                 "backlight_slider",
+                                                 "label_backlight_value",
+                                                 "label_brightness",
+                                                 "layoutWidget",
+                                                 "layoutWidget_3",
+                                                 "gridLayoutWidget_7",
+                                                 "text_bg_alpha_slider",
+                                                 "label_text_bg_alpha_value",
+                                                 "label_text_bg_alpha",
+                                                 "comboBox_emitter_cat",
+                                                 "label_emitter_cat",
+                                                 "label_icao_num",
+                                                 "text_icao",
+                                                 "label_icao_anon",
+                                                 "radioButton_use_icao",
+                                                 "radioButton_rand_icao",
+                                                 "label_map_view",
+                                                 "comboBox_map_view",
+                                                 "layoutWidget1",
+                                                 "label_map_view_2",
+                                                 "comboBox_term_res"};
     QTest::newRow("gridLayoutWidget_6")
         << "gridLayoutWidget_6"
         << QStringList{"volt_layout",         "label_MaxVolt_alarm",  "min_volt_warn_value",
@@ -400,14 +491,16 @@ void FormStructureTest::creationOrder_data() {
                        "label_altitude_units", "comboBox_altitude",    "label_pressure_units",
                        "comboBox_pressure",    "label_temp_units",     "comboBox_temp"};
     QTest::newRow("frame") << "frame"
-                           << QStringList{"pushButton_browse", "text_firmware_file",
-                                          "pushButton_start_update", "progressBar_firmware",
-                                          "pushButton_reboot"};
+                           << QStringList{"firmware_frame_layout", "pushButton_browse",
+                                          "text_firmware_file",    "pushButton_start_update",
+                                          "progressBar_firmware",  "pushButton_reboot"};
     QTest::newRow("frame_2") << "frame_2"
-                             << QStringList{"pushButton_browse_airports", "text_firmware_file_2",
-                                            "pushButton_start_airport", "progressBar_airports"};
+                             << QStringList{"airport_frame_layout", "pushButton_browse_airports",
+                                            "text_firmware_file_2", "pushButton_start_airport",
+                                            "progressBar_airports"};
     QTest::newRow("frame_3") << "frame_3"
-                             << QStringList{"label_emitter_cat_2", "pushButton_start_Pt_zerocal",
+                             << QStringList{"cal_frame_layout", "label_emitter_cat_2",
+                                            "pushButton_start_Pt_zerocal",
                                             "progressBar_Pt_zeropoint"};
 }
 
