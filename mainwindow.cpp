@@ -30,6 +30,7 @@
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
 #include "comms/usb_hid/USBHID.h"
+#include "form_behaviour.h"
 #include "registration_prefix.h"
 #include "ui_mainwindow.h"
 
@@ -292,6 +293,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), comms(nullptr) {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
+    installFormBehaviour(ui);
     statusBar()->showMessage(QStringLiteral("Initializing..."), 0);
     pendingLabel = new QLabel(this);
     pendingLabel->setObjectName(QStringLiteral("label_pending_edits"));
@@ -491,6 +493,8 @@ void MainWindow::updateUIFromConfig() {
     for (QObject* widget : blocked) {
         widget->blockSignals(false);
     }
+
+    showSliderValues(ui);
 
     lossyValues.clear();
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
