@@ -22,10 +22,10 @@ QString hex_word(uint32_t word) {
     return QStringLiteral("0x%1").arg(word, 8, 16, QLatin1Char('0'));
 }
 
-bool parse_hex_word(const QString& text, uint32_t* word, int max_digits) {
-    const QRegularExpression hex(QStringLiteral("^0[xX][0-9a-fA-F]{1,%1}$").arg(max_digits));
+bool parse_hex_word(const QString& text, uint32_t* word) {
+    static const QRegularExpression kHex(QStringLiteral("^0[xX][0-9a-fA-F]{1,8}$"));
     const QString t = text.trimmed();
-    if (max_digits < 1 || max_digits > 8 || !hex.match(t).hasMatch()) {
+    if (!kHex.match(t).hasMatch()) {
         return false;
     }
     *word = t.mid(2).toUInt(nullptr, 16);

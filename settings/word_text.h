@@ -8,8 +8,8 @@
 
 // "0x%08x".
 QString hex_word(uint32_t word);
-// "0x" (or "0X") and 1 to `max_digits` hexadecimal digits.
-bool parse_hex_word(const QString& text, uint32_t* word, int max_digits = 8);
+// "0x" (or "0X") and 1 to 8 hexadecimal digits.
+bool parse_hex_word(const QString& text, uint32_t* word);
 
 // A float's bit pattern as the fewest decimal digits that read back as the same float;
 // "nan" for the plain quiet NaN, the word itself ("0x%08x") for any other NaN.
