@@ -297,7 +297,11 @@ MainWindow::MainWindow(QWidget* parent)
     statusBar()->showMessage(QStringLiteral("Initializing..."), 0);
     pendingLabel = new QLabel(this);
     pendingLabel->setObjectName(QStringLiteral("label_pending_edits"));
+    backupLabel = new QLabel(this);
+    backupLabel->setObjectName(QStringLiteral("label_backup"));
+    statusBar()->addPermanentWidget(backupLabel);
     statusBar()->addPermanentWidget(pendingLabel);
+    setupFileMenu();
     auto* singleLine = new SingleLineKeys(this);
     for (QPlainTextEdit* field : {ui->text_registration_num, ui->text_icao}) {
         field->setTabChangesFocus(true);
@@ -668,7 +672,8 @@ void MainWindow::loadConfigFromDevice() {
 }
 
 void MainWindow::onLoadClicked() {
-    if (!changed_values.empty() && linkUp(comms) &&
+    // Only a load that would run asks: one refused for the link or a transfer loses nothing.
+    if (!changed_values.empty() && linkUpAndIdle() &&
         !confirm(
             QStringLiteral("Discard %1 unsent edit(s)?").arg(pending_setting_count(changed_values)),
             QStringLiteral("Loading replaces the form with the settings the unit holds. "
@@ -830,6 +835,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
+}
+
+bool MainWindow::linkUpAndIdle() const {
+    return linkUp(comms) && !transferRunning();
 }
 
 bool MainWindow::confirm(const QString& text, const QString& informative, const QString& proceed) {

@@ -12,6 +12,7 @@
 
 #include "EFIS_shared/settings_types.h"
 #include "settings/settings_exchange.h"
+#include "settings/settings_file.h"
 
 namespace Ui {
 class MainWindow;
@@ -107,6 +108,14 @@ private:
     // Marks on the form: edited values not sent yet, and values the form cannot show as the
     // unit holds them; the status bar counts what is unsent or unsaved.
     void refreshMarks();
+    // The File menu and the settings files behind it.
+    void setupFileMenu();
+    SettingsFile settingsFileOf(const Settings_t& record) const;
+    void exportSettings();
+    void importSettings();
+    void backupBeforeFirmwareUpload();
+    bool linkUpAndIdle() const;
+
     // Asks before an action that would lose something; true when the user goes ahead.
     bool confirm(const QString& text, const QString& informative, const QString& proceed);
 
@@ -127,6 +136,7 @@ private:
     // Elements whose stored value the form could not show at the last fill, until edited.
     PendingSet lossyValues;
     QLabel* pendingLabel = nullptr;
+    QLabel* backupLabel = nullptr;
     QPointer<QThread> firmwareUploadThread;
     QPointer<QThread> airportUploadThread;
     // Set when the window closes during an upload; the worker stops between packets.

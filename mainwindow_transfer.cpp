@@ -163,6 +163,9 @@ void MainWindow::onStartUpdateClicked() {
         return;
     }
 
+    // A new firmware may not read the old settings back: keep a copy first.
+    backupBeforeFirmwareUpload();
+
     ui->pushButton_browse->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);
     ui->text_firmware_file->setEnabled(false);

@@ -33,6 +33,7 @@ bool CommsManager::connectCANFD(const std::string& interface_name) {
 
 bool CommsManager::establish_connection() {
     reset_whoami_fwversion_cache();
+    unitSerial = 0xFFFFFFFF;
 
     bool usb_ok = false;
     printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", unsigned{vendor_id},
@@ -47,6 +48,7 @@ bool CommsManager::establish_connection() {
             usbHid->disconnect();
         } else {
             usb_ok = true;
+            unitSerial = serial;
             printf(
                 "Successfully connected to USB HID device! Serial number: 0x%08X, firmware "
                 "%u.%u.%u (rc %u)\n",
@@ -69,6 +71,7 @@ bool CommsManager::establish_connection() {
             canFd->disconnect();
         } else {
             can_ok = true;
+            unitSerial = serial;
             printf(
                 "Successfully connected to CAN FD interface! Serial number: 0x%08X, firmware "
                 "%u.%u.%u (rc %u)\n",
@@ -141,4 +144,8 @@ USBHID* CommsManager::getUSBHID() {
 
 CANFD* CommsManager::getCANFD() {
     return canFd;
+}
+
+uint32_t CommsManager::serialNumber() const {
+    return unitSerial;
 }

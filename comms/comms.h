@@ -37,10 +37,13 @@ public:
     COMM_INTERFACE_t getActiveInterface() const;
     USBHID* getUSBHID();
     CANFD* getCANFD();
+    // The serial number the unit reported at the last successful handshake, or 0xFFFFFFFF.
+    uint32_t serialNumber() const;
 
 private:
     USBHID* usbHid;
     CANFD* canFd;
+    uint32_t unitSerial = 0xFFFFFFFF;
 };
 
 // Firmware version cache, filled by the last successful handshake.

@@ -1,0 +1,216 @@
+// The File menu: a unit's settings exported to a file and a file compared and imported into
+// the settings tab; and the backup of the settings written before a firmware upload.
+#include <QAction>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "EFIS_shared/get_set.h"
+#include "comms/comms.h"
+#include "import_dialog.h"
+#include "mainwindow.h"
+#include "settings/calibration_read.h"
+#include "settings/setting_names.h"
+#include "settings/settings_backup.h"
+#include "settings/settings_compare.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::setupFileMenu() {
+    QMenu* file = ui->menubar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("menu_file"));
+    QAction* exportAction = file->addAction(QStringLiteral("Export Settings…"));
+    exportAction->setObjectName(QStringLiteral("action_export_settings"));
+    connect(exportAction, &QAction::triggered, this, [this]() { exportSettings(); });
+    QAction* importAction = file->addAction(QStringLiteral("Import Settings…"));
+    importAction->setObjectName(QStringLiteral("action_import_settings"));
+    connect(importAction, &QAction::triggered, this, [this]() { importSettings(); });
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("Quit"));
+    quit->setObjectName(QStringLiteral("action_quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+}
+
+SettingsFile MainWindow::settingsFileOf(const Settings_t& record) const {
+    SettingsFile file;
+    file.header.tool_version = QStringLiteral(EFIS_VERSION);
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    file.header.written = now;
+    file.header.serial_number = comms != nullptr ? comms->serialNumber() : 0xFFFFFFFFu;
+    file.header.firmware = g_whoami_fwversion;
+    file.header.generation =
+        device_firmware_at_least_0_2_12() ? UnitGeneration::Current : UnitGeneration::Legacy;
+    file.header.device_crc = unitRecord.device_crc;
+    file.record = record;
+    return file;
+}
+
+void MainWindow::exportSettings() {
+    if (!unitRecord.loaded) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: No settings were read from the unit; press Load before "
+                           "exporting"),
+            0);
+        return;
+    }
+    Settings_t record = unitRecord.record;
+    if (!changed_values.empty()) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Export Settings"),
+                        QStringLiteral("Include %1 unsent edit(s) in the file?")
+                            .arg(pending_setting_count(changed_values)),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("confirmation"));
+        box.setInformativeText(
+            QStringLiteral("The unit does not hold them yet. Without them the file holds "
+                           "exactly what the unit holds."));
+        QPushButton* include =
+            box.addButton(QStringLiteral("Include Edits"), QMessageBox::AcceptRole);
+        QPushButton* unitOnly =
+            box.addButton(QStringLiteral("Unit's Values Only"), QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(unitOnly);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == include) {
+            for (const settings_struct_index index : changed_values) {
+                uint32_t value = settings_get_value(&user_config, index);
+                settings_set_value(&record, index, &value);
+            }
+        } else if (box.clickedButton() != unitOnly) {
+            return;
+        }
+    }
+
+    SettingsFile file = settingsFileOf(record);
+    const QString suggested =
+        QDir::home().filePath(QStringLiteral("efis-%1-%2.json")
+                                  .arg(file.header.serial_number, 8, 16, QLatin1Char('0'))
+                                  .arg(file.header.written.toString(QStringLiteral("yyyyMMdd"))));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export Settings"), suggested,
+                                     QStringLiteral("Settings Files (*.json);;All Files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+
+    // The calibration goes along for the installer's records when the link is free for it.
+    QString calibrationNote;
+    if (linkUpAndIdle()) {
+        SENSOR_CALIB_t calibration{};
+        std::vector<int> unread;
+        read_calibration(comms, &calibration, &unread);
+        file.calibration = calibration;
+        file.calibration_unread = unread;
+        if (!unread.empty()) {
+            calibrationNote =
+                QStringLiteral(" (%1 calibration value(s) could not be read)").arg(unread.size());
+        }
+    } else {
+        calibrationNote = QStringLiteral(" (without the calibration: the unit is not reachable)");
+    }
+
+    QString error;
+    if (!settings_file_write(path, file, &error)) {
+        qDebug() << "Export failed:" << path << error;
+        statusBar()->showMessage(
+            QStringLiteral("Error: Could not export the settings: %1").arg(error), 0);
+        return;
+    }
+    qDebug() << "Settings exported to" << path;
+    statusBar()->showMessage(QStringLiteral("Settings exported to %1%2")
+                                 .arg(QDir::toNativeSeparators(path), calibrationNote),
+                             0);
+}
+
+void MainWindow::importSettings() {
+    if (!unitRecord.loaded) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: No settings were read from the unit to compare with; press "
+                           "Load before importing"),
+            0);
+        return;
+    }
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Import Settings"), QDir::homePath(),
+                                     QStringLiteral("Settings Files (*.json);;All Files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    const SettingsFileRead read = settings_file_read(path);
+    if (!read.ok) {
+        qDebug() << "Import refused:" << path << read.error;
+        statusBar()->showMessage(QStringLiteral("Error: %1 refused: %2").arg(name, read.error), 0);
+        return;
+    }
+    const QString layout = settings_file_layout_check(read.file, unitRecord.record);
+    if (!layout.isEmpty()) {
+        qDebug() << "Import refused:" << path << layout;
+        statusBar()->showMessage(QStringLiteral("Error: %1 refused: %2").arg(name, layout), 0);
+        return;
+    }
+
+    const uint32_t serial = comms != nullptr ? comms->serialNumber() : 0xFFFFFFFFu;
+    QStringList warnings = settings_file_warnings(read.file, serial, g_whoami_fwversion);
+    warnings += read.warnings;
+    const std::vector<SettingDifference> differences =
+        settings_compare(unitRecord.record, read.file.record);
+    if (differences.empty()) {
+        statusBar()->showMessage(
+            QStringLiteral("%1 holds the same settings as the unit: no differences").arg(name), 0);
+        return;
+    }
+
+    ImportDialog dialog(name, read.file, differences, warnings,
+                        read.file.header.serial_number != serial, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const std::vector<size_t> taken = dialog.checkedSettings();
+    Settings_t fileRecord = read.file.record;
+    for (const size_t setting : taken) {
+        const SettingDef& def = settings_table()[setting];
+        const std::vector<uint32_t> words = setting_words(fileRecord, setting);
+        for (int i = 0; i < def.count; ++i) {
+            updateConfigValueLocal(static_cast<settings_struct_index>(def.first + i),
+                                   words[static_cast<size_t>(i)]);
+        }
+    }
+    updateUIFromConfig();
+    statusBar()->showMessage(
+        QStringLiteral("%1 setting(s) taken from %2; press Update to send them to the unit")
+            .arg(taken.size())
+            .arg(name),
+        0);
+}
+
+void MainWindow::backupBeforeFirmwareUpload() {
+    if (!unitRecord.loaded) {
+        qDebug() << "No settings loaded: no backup before the firmware update";
+        return;
+    }
+    QString error;
+    const QString path = settings_backup_write(
+        settings_backup_dir(), settingsFileOf(unitRecord.record), kBackupsKeptPerUnit, &error);
+    // The upload's own texts follow at once in the status bar, so the backup is named in a
+    // label of its own beside them.
+    if (path.isEmpty()) {
+        qDebug() << "Settings backup failed:" << error;
+        backupLabel->setText(QStringLiteral("Warning: Settings not backed up"));
+        backupLabel->setToolTip(error);
+        return;
+    }
+    qDebug() << "Settings backed up to" << path;
+    backupLabel->setText(
+        QStringLiteral("Settings backed up to %1").arg(QFileInfo(path).fileName()));
+    backupLabel->setToolTip(QDir::toNativeSeparators(path));
+}
