@@ -33,6 +33,8 @@ public:
 
     int write(const COMMS_MSG_t& msg);
     int read(COMMS_MSG_t* msg);
+    // As read, without waiting: a frame that has already arrived, 0 when none has.
+    int read_nowait(COMMS_MSG_t* msg);
     bool isConnected() const;
     COMM_INTERFACE_t getActiveInterface() const;
     USBHID* getUSBHID();
