@@ -58,6 +58,14 @@ bool device_whoami_fwversion_known();
 // Serial number of the unit on one link, or 0xFFFFFFFF.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);
 
+// Answers name only the command, not the element: a late or repeated answer still queued
+// would be taken for the next request's. Each request is therefore preceded by reading,
+// without waiting, what is already on the link (at most 64 frames), and a line says how
+// many were dropped. Returns that count, or -1 when the link failed (the request then fails
+// on its own). The second form drains one link, as the identification handshake probes it.
+int drain_stale_frames(CommsManager* comms);
+int drain_stale_frames(CommsManager* comms, COMM_INTERFACE_t iface);
+
 bool wait_for_ack(CommsManager* comms, uint32_t can_id);
 bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op_type, uint32_t* address);
 
