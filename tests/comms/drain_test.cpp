@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,17 +97,6 @@ TEST_F(DrainTest, NoLinkIsAFailureWithoutAMessage) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(DrainTest, BusyLinkStillEndsTheDrain) {
-    emu_hid::set_background_traffic(1000, 0x100);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    testing::internal::CaptureStdout();
-    const int dropped = drain_stale_frames(comms.get());
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_GE(dropped, 1);
-    EXPECT_LE(dropped, 64);
-    EXPECT_EQ(out, dropped_line(dropped));
-}
-
 // The first element's answer is left on the link; the unit refuses the second element.
 struct StaleAckCase {
     const char* name;
@@ -166,26 +154,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "NACK received for command CAN ID 0x390.\n"},
                       StaleAckCase{"LegacyRepeated", Cache::Legacy, 0x378, false, "", kNoAck}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(DrainTest, RepeatedStoreAckIsNotTakenForTheNextStore) {
-    for (Cache cache : {Cache::Current, Cache::Legacy}) {
-        SCOPED_TRACE(comms_test::cache_name(cache));
-        use_generation(cache);
-        const uint32_t store_id = cache == Cache::Current ? 0x360 : 0x357;
-        emu::Fault twice;
-        twice.repeat = 1;
-        fault(store_id, emu::AnswerKind::CommandAck, twice);
-        EXPECT_EQ(store_value(comms.get(), SENSOR_COMMS, 1), 0);
-        emu::Fault refuse;
-        refuse.refuse = true;
-        fault(store_id, emu::AnswerKind::CommandAck, refuse);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(store_value(comms.get(), SENSOR_COMMS, 2), -1);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out.rfind(dropped_line(1), 0), 0u) << out;
-        emu_hid::unit().clear_faults();
-    }
-}
 
 struct StaleReplyCase {
     const char* name;

@@ -208,27 +208,6 @@ TEST_P(UnitFaults, RepeatSendsTheNamedAnswerAgain) {
     }
 }
 
-TEST_P(UnitFaults, RepeatedAnswerKeepsTheOtherFaults) {
-    const GenCase& g = GetParam();
-    emu::Fault f = fault(emu::AnswerKind::CommandAck);
-    f.repeat = 1;
-    f.refuse = true;
-    f.unrelated_before = 1;
-    unit.set_fault(g.set_setting, f);
-    const auto got = set_vne(99);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].id, g.sensor_data);
-    EXPECT_EQ(got[1], command_ack(g, g.set_setting, false));
-    EXPECT_EQ(got[2], command_ack(g, g.set_setting, false));
-    EXPECT_EQ(unit.settings().vspeeds.Vne, 150);
-
-    f.refuse = false;
-    f.unrelated_before = 0;
-    f.no_answer = true;
-    unit.set_fault(g.set_setting, f);
-    EXPECT_TRUE(set_vne(99).empty());
-}
-
 TEST_P(UnitFaults, SkipFirstAndTimes) {
     const GenCase& g = GetParam();
     unit.set_refuse_unerased_writes(false);

@@ -458,24 +458,6 @@ TEST_P(FirmwareUpload, ImageLandsAmidBackgroundTraffic) {
     EXPECT_EQ(unit().flash_read(kBank1, 64 + 1000), file_bytes);
 }
 
-TEST_P(FirmwareUpload, RepeatedPacketAcknowledgementIsDroppedBeforeTheNextPacket) {
-    emu::Fault twice;
-    twice.answer = emu::AnswerKind::FlashAck;
-    twice.repeat = 1;
-    twice.skip_first = 2;  // the header and data packet 0
-    twice.times = 1;
-    unit().set_fault(ids.write, twice);
-    const Bytes file_bytes = image(65536, 300, pattern(300, 0x61));
-    TempFile file("repeat.bin", file_bytes);
-    std::string log;
-    EXPECT_EQ(upload(file, nullptr, &log), UPLOAD_OK) << log;
-    EXPECT_EQ(unit().flash_read(kBank1, 64 + 300), file_bytes);
-    const std::string dropped = "Dropped 1 stale frame(s) before the request\n";
-    const size_t at = log.find(dropped);
-    EXPECT_NE(at, std::string::npos) << log;
-    EXPECT_EQ(log.find(dropped, at + 1), std::string::npos) << log;
-}
-
 INSTANTIATE_TEST_SUITE_P(Generations, FirmwareUpload, testing::Values(kCurrent, kLegacy), gen_name);
 
 // A legacy unit that answers only the legacy identification request: the whole upload

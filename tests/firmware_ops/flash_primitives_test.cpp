@@ -362,26 +362,6 @@ TEST_P(FlashPrimitives, EveryPrimitiveDropsWhatIsQueuedBeforeItsRequest) {
     }
 }
 
-TEST_P(FlashPrimitives, RepeatedAddressEchoIsNotTakenForTheNextRequest) {
-    emu::Fault twice;
-    twice.answer = emu::AnswerKind::FlashAck;
-    twice.repeat = 1;
-    unit().set_fault(ids.set_addr, twice);
-    bool ok = false;
-    logged([&] { ok = set_mx25_addr(comms.get(), 0x1000); });
-    EXPECT_TRUE(ok);
-    emu::Fault refuse;
-    refuse.answer = emu::AnswerKind::FlashAck;
-    refuse.refuse = true;
-    unit().set_fault(ids.set_addr, refuse);
-    const std::string log = logged([&] { ok = set_mx25_addr(comms.get(), 0x1000); });
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(contains_line(log, kDroppedOne)) << log;
-    EXPECT_TRUE(
-        contains_line(log, "set_mx25_addr: Failed to receive acknowledgment or operation failed"))
-        << log;
-}
-
 // Other frames between the query's acknowledgement and its answer are passed over.
 TEST_P(FlashPrimitives, PartitionAnswerAfterOtherTraffic) {
     struct Case {
