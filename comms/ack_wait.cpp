@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "comms/can_msg_ids.h"
 #include "comms/comms.h"
@@ -27,60 +28,44 @@ uint32_t le32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-enum class ReadOutcome { Frame, Nothing, Error, Deadline };
-
-// One read of the command acknowledgement waits: reports the reason a wait ends.
-ReadOutcome read_ack_frame(CommsManager* comms, std::chrono::steady_clock::time_point deadline,
-                           uint32_t awaited_id, COMMS_MSG_t* frame) {
-    if (std::chrono::steady_clock::now() > deadline) {
-        printf("No ACK received from device before the deadline (expected CAN ID 0x%03X).\n",
-               awaited_id);
-        return ReadOutcome::Deadline;
-    }
-    std::memset(frame, 0, sizeof(*frame));
-    const int result = comms->read(frame);
-    if (result == 0) {
-        puts("No ACK received from device (timeout or no data).");
-        return ReadOutcome::Nothing;
-    }
-    if (result < 0) {
-        puts("Error reading ACK from device.");
-        return ReadOutcome::Error;
-    }
-    return ReadOutcome::Frame;
-}
-
-ReadOutcome read_mx25_frame(CommsManager* comms, std::chrono::steady_clock::time_point deadline,
-                            COMMS_MSG_t* frame) {
-    if (std::chrono::steady_clock::now() > deadline) {
-        puts("wait_for_mx25_ack: No response before the deadline.");
-        return ReadOutcome::Deadline;
-    }
-    std::memset(frame, 0, sizeof(*frame));
-    const int result = comms->read(frame);
-    if (result == 0) {
-        puts("wait_for_mx25_ack: No response received (timeout or no data).");
-        return ReadOutcome::Nothing;
-    }
-    if (result < 0) {
-        puts("wait_for_mx25_ack: Error reading response from device.");
-        return ReadOutcome::Error;
-    }
-    return ReadOutcome::Frame;
-}
-
 // Reads until the first frame on the ACK identifier, which decides the wait; other frames
 // are passed over. false when the link went quiet, failed or the bound ran out.
 bool next_ack_frame(CommsManager* comms, uint32_t ack_id, COMMS_MSG_t* frame) {
-    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
-    for (;;) {
-        if (read_ack_frame(comms, deadline, ack_id, frame) != ReadOutcome::Frame) {
-            return false;
-        }
-        if (frame->can_ID == ack_id) {
-            return true;
-        }
+    const auto on_ack_id = [ack_id](const COMMS_MSG_t& f) { return f.can_ID == ack_id; };
+    switch (await_frame(comms, on_ack_id, frame, nullptr)) {
+    case FRAME_WAIT_FOUND:
+        return true;
+    case FRAME_WAIT_SILENT:
+        puts("No ACK received from device (timeout or no data).");
+        return false;
+    case FRAME_WAIT_READ_ERROR:
+        puts("Error reading ACK from device.");
+        return false;
+    case FRAME_WAIT_DEADLINE:
+        printf("No ACK received from device before the deadline (expected CAN ID 0x%03X).\n",
+               ack_id);
+        return false;
     }
+    return false;
+}
+
+// The flash acknowledgement waits' counterpart of next_ack_frame.
+bool next_mx25_frame(CommsManager* comms, const std::function<bool(const COMMS_MSG_t&)>& awaited,
+                     COMMS_MSG_t* frame) {
+    switch (await_frame(comms, awaited, frame, nullptr)) {
+    case FRAME_WAIT_FOUND:
+        return true;
+    case FRAME_WAIT_SILENT:
+        puts("wait_for_mx25_ack: No response received (timeout or no data).");
+        return false;
+    case FRAME_WAIT_READ_ERROR:
+        puts("wait_for_mx25_ack: Error reading response from device.");
+        return false;
+    case FRAME_WAIT_DEADLINE:
+        puts("wait_for_mx25_ack: No response before the deadline.");
+        return false;
+    }
+    return false;
 }
 
 bool wait_for_ack_legacy(CommsManager* comms, uint32_t can_id) {
@@ -152,35 +137,30 @@ void store_flash_echo(const COMMS_MSG_t& frame, uint8_t* op_type, uint32_t* addr
 bool wait_for_mx25_ack_legacy(CommsManager* comms, uint8_t* op_type, uint32_t* address) {
     const uint32_t ack_id = canmsg_mx25_ack();
     const uint32_t nack_id = canmsg_mx25_nack_wire_id();
-    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    // A length code above 15 (only a malformed report has one) carries no payload at all.
+    const auto decides = [ack_id, nack_id](const COMMS_MSG_t& f) {
+        return (f.can_ID == ack_id && can_msg_payload_len(f.msg_len) > 4) || f.can_ID == nack_id;
+    };
     COMMS_MSG_t frame;
-    for (;;) {
-        if (read_mx25_frame(comms, deadline, &frame) != ReadOutcome::Frame) {
-            return false;
-        }
-        // A length code above 15 (only a malformed report has one) carries no payload at all.
-        if (frame.can_ID == ack_id && can_msg_payload_len(frame.msg_len) > 4) {
-            store_flash_echo(frame, op_type, address);
-            return true;
-        }
-        if (frame.can_ID == nack_id) {
-            puts("wait_for_mx25_ack: Operation failed (MX25 NACK)");
-            return false;
-        }
+    if (!next_mx25_frame(comms, decides, &frame)) {
+        return false;
     }
+    if (frame.can_ID == nack_id) {
+        puts("wait_for_mx25_ack: Operation failed (MX25 NACK)");
+        return false;
+    }
+    store_flash_echo(frame, op_type, address);
+    return true;
 }
 
 bool wait_for_mx25_ack_unified(CommsManager* comms, uint8_t* op_type, uint32_t* address) {
     const uint32_t ack_id = canmsg_mx25_ack();
-    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    const auto decides = [ack_id](const COMMS_MSG_t& f) {
+        return f.can_ID == ack_id && f.msg_len == CAN_6_BYTES;
+    };
     COMMS_MSG_t frame;
-    for (;;) {
-        if (read_mx25_frame(comms, deadline, &frame) != ReadOutcome::Frame) {
-            return false;
-        }
-        if (frame.can_ID == ack_id && frame.msg_len == CAN_6_BYTES) {
-            break;
-        }
+    if (!next_mx25_frame(comms, decides, &frame)) {
+        return false;
     }
     store_flash_echo(frame, op_type, address);
     const uint8_t status = frame.data[5];
@@ -196,6 +176,31 @@ bool wait_for_mx25_ack_unified(CommsManager* comms, uint8_t* op_type, uint32_t* 
 }
 
 }  // namespace
+
+frame_wait_t await_frame(CommsManager* comms,
+                         const std::function<bool(const COMMS_MSG_t&)>& awaited, COMMS_MSG_t* frame,
+                         int* read_result) {
+    const auto deadline = std::chrono::steady_clock::now() + kAckWaitBound;
+    for (;;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return FRAME_WAIT_DEADLINE;
+        }
+        std::memset(frame, 0, sizeof(*frame));
+        const int result = comms->read(frame);
+        if (read_result != nullptr) {
+            *read_result = result;
+        }
+        if (result == 0) {
+            return FRAME_WAIT_SILENT;
+        }
+        if (result < 0) {
+            return FRAME_WAIT_READ_ERROR;
+        }
+        if (awaited(*frame)) {
+            return FRAME_WAIT_FOUND;
+        }
+    }
+}
 
 bool wait_for_ack(CommsManager* comms, uint32_t can_id) {
     if (comms == nullptr || !comms->isConnected()) {

@@ -123,6 +123,19 @@ int CommsManager::read(COMMS_MSG_t* msg) {
     return -1;
 }
 
+int CommsManager::read_nowait(COMMS_MSG_t* msg) {
+    if (msg == nullptr) {
+        return -1;
+    }
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return usbHid->read_nowait(msg);
+    }
+    if (canFd != nullptr && canFd->isConnected()) {
+        return canFd->read_nowait(msg);
+    }
+    return -1;
+}
+
 bool CommsManager::isConnected() const {
     return (usbHid != nullptr && usbHid->isConnected()) ||
            (canFd != nullptr && canFd->isConnected());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "EFIS_shared/comms_types.h"
@@ -33,6 +34,8 @@ public:
 
     int write(const COMMS_MSG_t& msg);
     int read(COMMS_MSG_t* msg);
+    // As read, without waiting: a frame that has already arrived, 0 when none has.
+    int read_nowait(COMMS_MSG_t* msg);
     bool isConnected() const;
     COMM_INTERFACE_t getActiveInterface() const;
     USBHID* getUSBHID();
@@ -58,6 +61,28 @@ bool device_whoami_fwversion_known();
 
 // Serial number of the unit on one link, or 0xFFFFFFFF.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);
+
+// Answers name only the command, not the element: a late or repeated answer still queued
+// would be taken for the next request's. Each request is therefore preceded by reading,
+// without waiting, what is already on the link (at most 64 frames), and a line says how
+// many were dropped. Returns that count, or -1 when the link failed (the request then fails
+// on its own). The second form drains one link, as the identification handshake probes it.
+int drain_stale_frames(CommsManager* comms);
+int drain_stale_frames(CommsManager* comms, COMM_INTERFACE_t iface);
+
+// How a bounded wait for one awaited frame ended.
+enum frame_wait_t : uint32_t {
+    FRAME_WAIT_FOUND = 0,   // the awaited frame is in *frame
+    FRAME_WAIT_SILENT,      // a read returned nothing (the link's read time-out)
+    FRAME_WAIT_READ_ERROR,  // a read failed; its result is in *read_result
+    FRAME_WAIT_DEADLINE,    // 3000 ms passed with only other frames arriving
+};
+
+// Reads frames on the active link until `awaited` accepts one, passing over the others,
+// for at most the 3000 ms of the acknowledgement waits. `read_result` may be null.
+frame_wait_t await_frame(CommsManager* comms,
+                         const std::function<bool(const COMMS_MSG_t&)>& awaited, COMMS_MSG_t* frame,
+                         int* read_result);
 
 bool wait_for_ack(CommsManager* comms, uint32_t can_id);
 bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op_type, uint32_t* address);

@@ -21,6 +21,7 @@ int send_and_confirm(CommsManager* comms, const COMMS_MSG_t& msg) {
     if (comms == nullptr || !comms->isConnected()) {
         return -1;
     }
+    drain_stale_frames(comms);
     if (comms->write(msg) <= 0) {
         return -1;
     }
@@ -42,6 +43,7 @@ bool get_value_checked(CommsManager* comms, target_comms_t target, uint8_t index
     request.can_ID = settings ? canmsg_request_user_setting() : canmsg_request_sensor_calib();
     request.msg_len = CAN_1_BYTES;
     request.data[0] = index;
+    drain_stale_frames(comms);
     if (comms->write(request) <= 0) {
         puts("Failed to send COMMS_MSG_t to device.");
         return false;

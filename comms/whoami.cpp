@@ -94,6 +94,7 @@ uint32_t probe_whoami(CommsManager* comms, COMM_INTERFACE_t iface, uint32_t whoa
     if (!link.usable()) {
         return kNoSerial;
     }
+    drain_stale_frames(comms, iface);
     if (link.write(request) <= 0) {
         if (verbose) {
             puts("get_serialnumber: Failed to send message to device.");

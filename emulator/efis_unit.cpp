@@ -175,7 +175,10 @@ private:
             const uint8_t new_len = can_msg_payload_len(frame.msg_len);
             std::memset(frame.data + new_len, 0, old_len - new_len);
         }
-        out_.push_back({frame, delay});
+        const uint32_t copies = 1 + (f != nullptr ? f->repeat : 0);
+        for (uint32_t i = 0; i < copies; ++i) {
+            out_.push_back({frame, delay});
+        }
     }
 
     const UnitIds& ids_;

@@ -35,6 +35,7 @@ struct Fault {
     bool wrong_address = false;      // flash ACK echoes another address
     uint32_t delay_ms = 0;           // the answer is due this long after the request
     uint32_t unrelated_before = 0;   // unrelated frames sent before the answer
+    uint32_t repeat = 0;             // the answer is sent this many extra times
     uint32_t skip_first = 0;         // matching requests answered normally before it fires
     int32_t times = -1;              // how often it fires once armed; -1 = always
 };

@@ -54,12 +54,14 @@ int write_data_packet(CommsManager* comms, const uint8_t* bytes, uint32_t n) {
     COMMS_MSG_t frame =
         new_frame(canmsg_write_mx25(), can_msg_len_from_payload(static_cast<uint8_t>(n)));
     std::memcpy(frame.data, bytes, n);
+    drain_stale_frames(comms);
     return comms->write(frame);
 }
 
 bool send_airport_db_op(CommsManager* comms, uint8_t op_byte) {
     COMMS_MSG_t frame = new_frame(canmsg_airport_db_op(), CAN_1_BYTES);
     frame.data[0] = op_byte;
+    drain_stale_frames(comms);
     const int ret = comms->write(frame);
     if (ret > 0) {
         printf("send_airport_db_op: sent 0x%02X\n", unsigned{op_byte});
@@ -240,6 +242,7 @@ bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sect
     frame.data[0] = op_type;
     frame.data[1] = static_cast<uint8_t>(block_or_sector);
     frame.data[2] = static_cast<uint8_t>(block_or_sector >> 8);
+    drain_stale_frames(comms);
     if (comms->write(frame) < 1) {
         puts("mx25_erase: Failed to send erase command");
         return false;
@@ -288,6 +291,7 @@ bool set_mx25_addr(CommsManager* comms, uint32_t address) {
     }
     COMMS_MSG_t frame = new_frame(canmsg_set_addr_mx25(), CAN_4_BYTES);
     put_le32(frame.data, address);
+    drain_stale_frames(comms);
     if (comms->write(frame) < 1) {
         puts("set_mx25_addr: Failed to send address");
         return false;
@@ -321,6 +325,7 @@ uint32_t get_mx25_partition(CommsManager* comms) {
     const uint32_t request_id = canmsg_get_partition();
     const COMMS_MSG_t request = new_frame(request_id, CAN_0_BYTES);
     printf("get_mx25_partition: Sending command - CAN_ID=0x%08X, msg_len=0x%02X\n", request_id, 0u);
+    drain_stale_frames(comms);
     // A request without payload: the CAN FD link reports its successful send as 0 bytes.
     const int written = comms->write(request);
     if (written < 0) {
@@ -335,21 +340,34 @@ uint32_t get_mx25_partition(CommsManager* comms) {
         return partition_none;
     }
 
+    // Other traffic on the link may come between the two answers; a frame on the answer's
+    // identifier decides, malformed or not.
+    const bool unified = device_firmware_at_least_0_2_12();
+    const uint32_t ack_id = canmsg_mx25_ack();
+    const uint32_t nack_id = canmsg_mx25_nack_wire_id();
+    const auto answer = [unified, ack_id, nack_id](const COMMS_MSG_t& f) {
+        return f.can_ID == ack_id || (!unified && f.can_ID == nack_id);
+    };
     COMMS_MSG_t response;
     std::memset(&response, 0, sizeof(response));
-    const int got = comms->read(&response);
-    if (got == 0) {
+    int got = 0;
+    switch (await_frame(comms, answer, &response, &got)) {
+    case FRAME_WAIT_FOUND:
+        break;
+    case FRAME_WAIT_SILENT:
         puts("get_mx25_partition: No response received (timeout or no data).");
         return partition_none;
-    }
-    if (got < 0) {
+    case FRAME_WAIT_READ_ERROR:
         printf("get_mx25_partition: Error reading response from device (bytes_read=%d).\n", got);
+        return partition_none;
+    case FRAME_WAIT_DEADLINE:
+        puts("get_mx25_partition: No response before the deadline.");
         return partition_none;
     }
     const uint32_t response_id = response.can_ID;
     const unsigned response_len = response.msg_len;
-    if (device_firmware_at_least_0_2_12()) {
-        if (response_id != canmsg_mx25_ack() || response.msg_len != CAN_6_BYTES) {
+    if (unified) {
+        if (response.msg_len != CAN_6_BYTES) {
             printf(
                 "get_mx25_partition: Unexpected response (can_ID=0x%08X, msg_len=0x%02X, "
                 "expected MX25 ACK len 6)\n",
@@ -366,8 +384,8 @@ uint32_t get_mx25_partition(CommsManager* comms) {
                    unsigned{status});
             return partition_none;
         }
-    } else if (response_id != canmsg_mx25_ack() || response.msg_len <= CAN_4_BYTES) {
-        if (response_id == canmsg_mx25_nack_wire_id()) {
+    } else if (response_id != ack_id || response.msg_len <= CAN_4_BYTES) {
+        if (response_id == nack_id) {
             puts("get_mx25_partition: Operation failed (legacy MX25 NACK)");
         } else {
             printf("get_mx25_partition: Unexpected response (can_ID=0x%08X, msg_len=0x%02X)\n",

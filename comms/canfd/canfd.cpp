@@ -138,6 +138,23 @@ int CANFD::read(COMMS_MSG_t* msg) {
     return static_cast<int>(result);
 }
 
+int CANFD::read_nowait(COMMS_MSG_t* msg) {
+    if (!connected || socket_fd < 0 || msg == nullptr) {
+        return -1;
+    }
+    canfd_frame frame;
+    std::memset(&frame, 0, sizeof(frame));
+    const ssize_t result = ::recv(socket_fd, &frame, sizeof(frame), MSG_DONTWAIT);
+    if (result < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+    if (result == 0) {
+        return 0;
+    }
+    msg_from_canfd_frame(frame, msg);
+    return static_cast<int>(result);
+}
+
 int CANFD::write(const COMMS_MSG_t& msg) {
     if (!connected || socket_fd < 0) {
         std::cerr << "CANFD::write: Not connected or invalid socket" << std::endl;

@@ -23,6 +23,9 @@ public:
     // CAN FD, 16 for classic CAN) when a frame was decoded; otherwise 0 or -1 (-1 with
     // errno EAGAIN when nothing arrived in time), or -1 when not connected.
     int read(COMMS_MSG_t* msg);
+    // As read, without waiting: takes a frame already received; 0 when none is queued,
+    // -1 on failure or when not connected.
+    int read_nowait(COMMS_MSG_t* msg);
     // Sends one CAN FD frame with bit-rate switching; returns the payload bytes placed in
     // it (0 to 64) or -1.
     int write(const COMMS_MSG_t& msg);

@@ -73,12 +73,20 @@ bool USBHID::isConnected() const {
 }
 
 int USBHID::read(COMMS_MSG_t* msg) {
+    return read_report(msg, kReadTimeoutMs);
+}
+
+int USBHID::read_nowait(COMMS_MSG_t* msg) {
+    return read_report(msg, 0);
+}
+
+int USBHID::read_report(COMMS_MSG_t* msg, int timeout_ms) {
     if (!connected || device_handle == nullptr || msg == nullptr) {
         return -1;
     }
     uint8_t buffer[kInputReportMax];
     std::memset(buffer, 0, sizeof(buffer));
-    const int result = hid_read_timeout(device_handle, buffer, sizeof(buffer), kReadTimeoutMs);
+    const int result = hid_read_timeout(device_handle, buffer, sizeof(buffer), timeout_ms);
     if (result <= 0) {
         return result;
     }

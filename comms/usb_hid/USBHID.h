@@ -25,6 +25,8 @@ public:
     // (report ID included) when a frame was decoded, 0 when nothing arrived in time,
     // negative on failure.
     int read(COMMS_MSG_t* msg);
+    // As read, without waiting: takes a report that has already arrived; 0 when none has.
+    int read_nowait(COMMS_MSG_t* msg);
     // Sends one output report (report ID, can_ID, msg_len, payload); returns hid_write's
     // byte count (L + 6) or -1.
     int write(const COMMS_MSG_t& msg);
@@ -32,6 +34,8 @@ public:
     int write(const uint8_t* data, size_t length);
 
 private:
+    int read_report(COMMS_MSG_t* msg, int timeout_ms);
+
     hid_device_* device_handle;
     bool connected;
     uint8_t report_ID;

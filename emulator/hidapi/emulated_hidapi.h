@@ -39,6 +39,9 @@ void set_background_traffic(uint32_t frames_per_second, uint32_t can_id);
 
 // A raw input report (report ID first) that the next read delivers as it stands.
 void inject_input_report(const std::vector<uint8_t>& report);
+// A raw input report that the link delivers once the next output report has reached the
+// unit, ahead of the unit's own answers to it: an answer to that request, never stale.
+void inject_after_next_write(const std::vector<uint8_t>& report);
 // Every output report written, raw (report ID first), in order.
 std::vector<std::vector<uint8_t>> output_reports();
 void clear_output_reports();

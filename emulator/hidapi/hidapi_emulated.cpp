@@ -47,6 +47,7 @@ struct Link {
     uint8_t traffic_seq = 0;
     Clock::time_point traffic_next{};
     std::deque<std::vector<uint8_t>> injected;
+    std::deque<std::vector<uint8_t>> held_for_next_write;
     std::deque<PendingReport> pending;
     std::vector<std::vector<uint8_t>> outputs;
     uint32_t opens = 0;
@@ -69,6 +70,7 @@ struct Link {
         traffic_id = 0;
         traffic_seq = 0;
         injected.clear();
+        held_for_next_write.clear();
         pending.clear();
         outputs.clear();
         opens = 0;
@@ -259,6 +261,11 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     if (dev->is_unit && emu_hid::decode_output_report(data, length, &frame)) {
         l.queue_answers(l.unit.handle(frame));
     }
+    if (dev->is_unit) {
+        l.injected.insert(l.injected.end(), l.held_for_next_write.begin(),
+                          l.held_for_next_write.end());
+        l.held_for_next_write.clear();
+    }
     if (dev->is_unit && l.vanish_armed && l.vanish_left > 0 && --l.vanish_left == 0) {
         l.vanished = true;
     }
@@ -375,6 +382,12 @@ void inject_input_report(const std::vector<uint8_t>& report) {
     std::lock_guard<std::mutex> lock(l.mutex);
     l.injected.push_back(report);
     l.changed.notify_all();
+}
+
+void inject_after_next_write(const std::vector<uint8_t>& report) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.held_for_next_write.push_back(report);
 }
 
 std::vector<std::vector<uint8_t>> output_reports() {

@@ -61,6 +61,8 @@ TEST(CanFdClosed, ReadAndRawWriteFailSilently) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(can.read(&msg), -1);
     EXPECT_EQ(can.read(nullptr), -1);
+    EXPECT_EQ(can.read_nowait(&msg), -1);
+    EXPECT_EQ(can.read_nowait(nullptr), -1);
     EXPECT_EQ(can.write(raw, sizeof(raw)), -1);
     can.disconnect();
     can.disconnect();

@@ -109,18 +109,21 @@ TEST_P(UsbHidInputTest, ReportDecodesIntoZeroFilledFrame) {
     const InputCase& c = GetParam();
     USBHID usb;
     ASSERT_TRUE(usb.connect(vendor_id, product_id));
-    emu_hid::inject_input_report(c.report);
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0xA5, sizeof(msg));
-    ASSERT_EQ(usb.read(&msg), c.result);
-    EXPECT_EQ(msg.iface, c.iface);
-    EXPECT_EQ(uint32_t{msg.can_ID}, c.id);
-    EXPECT_EQ(msg.msg_len, c.code);
-    Bytes expected = c.payload;
-    expected.resize(64, 0);
-    EXPECT_EQ(Bytes(msg.data, msg.data + 64), expected);
-    EXPECT_EQ(msg.padding[0], 0);
-    EXPECT_EQ(msg.padding[1], 0);
+    for (bool nowait : {false, true}) {
+        SCOPED_TRACE(nowait ? "read_nowait" : "read");
+        emu_hid::inject_input_report(c.report);
+        COMMS_MSG_t msg;
+        std::memset(&msg, 0xA5, sizeof(msg));
+        ASSERT_EQ(nowait ? usb.read_nowait(&msg) : usb.read(&msg), c.result);
+        EXPECT_EQ(msg.iface, c.iface);
+        EXPECT_EQ(uint32_t{msg.can_ID}, c.id);
+        EXPECT_EQ(msg.msg_len, c.code);
+        Bytes expected = c.payload;
+        expected.resize(64, 0);
+        EXPECT_EQ(Bytes(msg.data, msg.data + 64), expected);
+        EXPECT_EQ(msg.padding[0], 0);
+        EXPECT_EQ(msg.padding[1], 0);
+    }
 }
 
 Bytes long_report(uint8_t code, size_t payload_bytes) {
@@ -237,22 +240,42 @@ TEST_F(UsbHidTest, ConnectWhileConnectedClosesOldHandleFirst) {
     EXPECT_FALSE(usb.isConnected());
 }
 
+TEST_F(UsbHidTest, ReadWithoutWaitingOnAQuietLinkFindsNothing) {
+    USBHID usb;
+    ASSERT_TRUE(usb.connect(vendor_id, product_id));
+    // An answer that is not due yet is not waited for.
+    emu::Fault late;
+    late.answer = emu::AnswerKind::Reply;
+    late.delay_ms = 200;
+    emu_hid::unit().set_fault(0x370, late);
+    ASSERT_GT(usb.write(frame(0x370, CAN_1_BYTES, {0x06}, USB_HID)), 0);
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0xA5, sizeof(msg));
+    EXPECT_EQ(usb.read_nowait(&msg), 0);
+    EXPECT_EQ(uint32_t{msg.can_ID}, 0xA5A5A5A5u) << "the frame is left alone";
+    EXPECT_EQ(usb.read(&msg), 11);
+    EXPECT_EQ(uint32_t{msg.can_ID}, 0x380u);
+}
+
 TEST_F(UsbHidTest, ClosedTransportRefusesReadAndWrite) {
     USBHID usb;
     COMMS_MSG_t msg;
     std::memset(&msg, 0, sizeof(msg));
     const uint8_t raw[] = {0x70, 0x03, 0x00, 0x00, 0x00};
     EXPECT_EQ(usb.read(&msg), -1);
+    EXPECT_EQ(usb.read_nowait(&msg), -1);
     EXPECT_EQ(usb.write(msg), -1);
     EXPECT_EQ(usb.write(raw, sizeof(raw)), -1);
 
     ASSERT_TRUE(usb.connect(vendor_id, product_id));
     EXPECT_EQ(usb.read(nullptr), -1);
+    EXPECT_EQ(usb.read_nowait(nullptr), -1);
     usb.disconnect();
     usb.disconnect();
     EXPECT_FALSE(usb.isConnected());
     EXPECT_EQ(emu_hid::close_count(), 1u);
     EXPECT_EQ(usb.read(&msg), -1);
+    EXPECT_EQ(usb.read_nowait(&msg), -1);
     EXPECT_EQ(usb.write(msg), -1);
     EXPECT_TRUE(emu_hid::output_reports().empty());
 }

@@ -14,7 +14,7 @@ namespace {
 
 using comms_test::Bytes;
 using comms_test::Cache;
-using comms_test::inject;
+using comms_test::inject_after_request;
 using comms_test::output_report;
 using ::testing::StartsWith;
 
@@ -82,12 +82,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ValueTest, GetValueSkipsShortRepliesAndOtherIdentifiers) {
     use_generation(Cache::Current);
     put_setting(VNE_INDEX, 200);
-    inject(0x380, CAN_2_BYTES, {0xAA, 0xBB});
-    inject(0x380, CAN_3_BYTES, {0xAA, 0xBB, 0xCC});
-    inject(0x380, 16, {0xAA, 0xBB, 0xCC, 0xDD});
-    inject(0x340, CAN_4_BYTES, {0x11, 0x11, 0x11, 0x11});
-    inject(0x377, CAN_4_BYTES, {0x22, 0x22, 0x22, 0x22});
-    inject(0x0E0, CAN_4_BYTES, {0x00, 0x70, 0x03, 0x01});
+    inject_after_request(0x380, CAN_2_BYTES, {0xAA, 0xBB});
+    inject_after_request(0x380, CAN_3_BYTES, {0xAA, 0xBB, 0xCC});
+    inject_after_request(0x380, 16, {0xAA, 0xBB, 0xCC, 0xDD});
+    inject_after_request(0x340, CAN_4_BYTES, {0x11, 0x11, 0x11, 0x11});
+    inject_after_request(0x377, CAN_4_BYTES, {0x22, 0x22, 0x22, 0x22});
+    inject_after_request(0x0E0, CAN_4_BYTES, {0x00, 0x70, 0x03, 0x01});
     testing::internal::CaptureStdout();
     EXPECT_EQ(get_value(comms.get(), SETTINGS_COMMS, VNE_INDEX), 200u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -95,7 +95,7 @@ TEST_F(ValueTest, GetValueSkipsShortRepliesAndOtherIdentifiers) {
 
 TEST_F(ValueTest, GetValueTakesFirstFourBytesOfALongerReply) {
     use_generation(Cache::Current);
-    inject(0x380, CAN_8_BYTES, {0x78, 0x56, 0x34, 0x12, 0xAA, 0xBB, 0xCC, 0xDD});
+    inject_after_request(0x380, CAN_8_BYTES, {0x78, 0x56, 0x34, 0x12, 0xAA, 0xBB, 0xCC, 0xDD});
     EXPECT_EQ(get_value(comms.get(), SETTINGS_COMMS, VNE_INDEX), 0x12345678u);
 }
 
@@ -127,7 +127,7 @@ TEST_F(ValueTest, GetValueDeadlineAmidUnrelatedTraffic) {
         fault(c.request, emu::AnswerKind::Reply, f);
         testing::internal::CaptureStdout();
         EXPECT_EQ(get_value(comms.get(), SETTINGS_COMMS, VNE_INDEX), 0xFFFFFFFFu);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+        EXPECT_EQ(comms_test::without_drop_line(testing::internal::GetCapturedStdout()), c.line);
     }
 }
 
@@ -191,11 +191,12 @@ TEST_F(ValueTest, CheckedReadTellsStoredAllOnesFromFailure) {
     value = 0x1234;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(get_value_checked(comms.get(), SETTINGS_COMMS, AIRPLANE_COLOR_INDEX, &value));
-    const std::string checked_out = testing::internal::GetCapturedStdout();
+    const std::string checked_out =
+        comms_test::without_drop_line(testing::internal::GetCapturedStdout());
     EXPECT_EQ(value, 0x1234u);
     testing::internal::CaptureStdout();
     EXPECT_EQ(get_value(comms.get(), SETTINGS_COMMS, AIRPLANE_COLOR_INDEX), 0xFFFFFFFFu);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), checked_out);
+    EXPECT_EQ(comms_test::without_drop_line(testing::internal::GetCapturedStdout()), checked_out);
     EXPECT_EQ(checked_out, "get_value: timeout waiting for response (expected CAN ID 0x380).\n");
 }
 

@@ -13,6 +13,7 @@ namespace {
 
 using comms_test::Bytes;
 using comms_test::inject;
+using comms_test::inject_after_request;
 using comms_test::output_report;
 
 const Bytes kCurrentRequest = output_report(0x010, CAN_2_BYTES, {0xEF, 0x15});
@@ -59,7 +60,7 @@ TEST_F(WhoamiTest, CurrentUnitAnswersFirstRequest) {
 
 TEST_F(WhoamiTest, CurrentReplyCarriesSerialBigEndianAndVersion) {
     silence_unit();
-    inject(0x010, CAN_8_BYTES, {0x12, 0x34, 0x56, 0x78, 0x05, 0x0C, 0x02, 0x00});
+    inject_after_request(0x010, CAN_8_BYTES, {0x12, 0x34, 0x56, 0x78, 0x05, 0x0C, 0x02, 0x00});
     fwversion_t fw;
     fw.version = 0;
     EXPECT_EQ(identify(&fw), 0x12345678u);
@@ -72,11 +73,12 @@ TEST_F(WhoamiTest, CurrentReplyCarriesSerialBigEndianAndVersion) {
 
 TEST_F(WhoamiTest, FramesOtherThanAnEightByteReplyArePassedOver) {
     silence_unit();
-    inject(0x011, CAN_8_BYTES, {0xAA, 0xAA, 0xAA, 0xAA, 0, 0x0C, 0x02, 0});
-    inject(0x010, CAN_7_BYTES, {0xBB, 0xBB, 0xBB, 0xBB, 0, 0x0C, 0x02});
-    inject(0x010, CAN_12_BYTES, {0xCC, 0xCC, 0xCC, 0xCC, 0, 0x0C, 0x02, 0, 0, 0, 0, 0});
-    inject(0x123, CAN_8_BYTES, {0xEF, 0x15, 0, 0, 0xDD, 0xDD, 0xDD, 0xDD});
-    inject(0x010, CAN_8_BYTES, {0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x0D, 0x02, 0x00});
+    inject_after_request(0x011, CAN_8_BYTES, {0xAA, 0xAA, 0xAA, 0xAA, 0, 0x0C, 0x02, 0});
+    inject_after_request(0x010, CAN_7_BYTES, {0xBB, 0xBB, 0xBB, 0xBB, 0, 0x0C, 0x02});
+    inject_after_request(0x010, CAN_12_BYTES,
+                         {0xCC, 0xCC, 0xCC, 0xCC, 0, 0x0C, 0x02, 0, 0, 0, 0, 0});
+    inject_after_request(0x123, CAN_8_BYTES, {0xEF, 0x15, 0, 0, 0xDD, 0xDD, 0xDD, 0xDD});
+    inject_after_request(0x010, CAN_8_BYTES, {0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x0D, 0x02, 0x00});
     fwversion_t fw;
     fw.version = 0;
     EXPECT_EQ(identify(&fw), 0x0A0B0C0Du);
@@ -88,7 +90,7 @@ class WhoamiExtendedId : public WhoamiTest, public ::testing::WithParamInterface
 
 TEST_P(WhoamiExtendedId, ReplyMatchesOnItsLow11Bits) {
     silence_unit();
-    inject(GetParam(), CAN_8_BYTES, {0x00, 0x00, 0x01, 0x02, 0x00, 0x0C, 0x02, 0x00});
+    inject_after_request(GetParam(), CAN_8_BYTES, {0x00, 0x00, 0x01, 0x02, 0x00, 0x0C, 0x02, 0x00});
     EXPECT_EQ(identify(nullptr), 0x0102u);
     EXPECT_EQ(out, "");
 }
@@ -98,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Identifiers, WhoamiExtendedId,
 
 TEST_F(WhoamiTest, CurrentReplyBelow_0_2_12SelectsLegacyNumbering) {
     silence_unit();
-    inject(0x010, CAN_8_BYTES, {0x00, 0x00, 0x00, 0x07, 0x09, 0x0B, 0x02, 0x00});
+    inject_after_request(0x010, CAN_8_BYTES, {0x00, 0x00, 0x00, 0x07, 0x09, 0x0B, 0x02, 0x00});
     fwversion_t fw;
     fw.version = 0;
     EXPECT_EQ(identify(&fw), 7u);

@@ -189,6 +189,26 @@ TEST_F(EmulatedHidapi, InjectedReportsComeFirstAndUnchanged) {
     EXPECT_EQ(read(dev).size(), 15u);
 }
 
+TEST_F(EmulatedHidapi, ReportHeldForTheNextWriteComesAheadOfItsAnswer) {
+    ASSERT_NE(open_unit(), nullptr);
+    const std::vector<uint8_t> held{0x05, 0x00, 0x80, 0x03, 0x00, 0x00, 0x04, 1, 2, 3, 4};
+    emu_hid::inject_after_next_write(held);
+    EXPECT_TRUE(read(dev, 0).empty()) << "nothing may be readable before the request";
+    write(dev, report(0x370, 1, {6}));
+    EXPECT_EQ(read(dev, 0), held);
+    EXPECT_EQ(read(dev, 0), cat({0x01, 0x00}, cat(le32(0x380), cat({4}, le32(150)))));
+    write(dev, report(0x370, 1, {6}));
+    EXPECT_EQ(read(dev, 0).size(), 11u) << "held once, for one write only";
+    EXPECT_TRUE(read(dev, 0).empty());
+
+    emu_hid::inject_after_next_write(held);
+    emu_hid::reset();
+    ASSERT_NE(open_unit(), nullptr);
+    write(dev, report(0x370, 1, {6}));
+    EXPECT_EQ(read(dev, 0).size(), 11u);
+    EXPECT_TRUE(read(dev, 0).empty()) << "a reset drops held reports";
+}
+
 TEST_F(EmulatedHidapi, TimeOutIsHonoured) {
     ASSERT_NE(open_unit(), nullptr);
     const auto start = Clock::now();

@@ -143,6 +143,71 @@ TEST_P(UnitFaults, UnrelatedFramesBeforeTheAnswer) {
     EXPECT_EQ(got[3], command_ack(g, g.set_setting, true));
 }
 
+TEST_P(UnitFaults, RepeatSendsTheNamedAnswerAgain) {
+    const GenCase& g = GetParam();
+    struct Case {
+        const char* name;
+        uint32_t request;
+        emu::AnswerKind kind;
+        uint32_t repeat;
+        COMMS_MSG_t in;
+        std::vector<Expected> answer;
+        uint32_t faulted_id;  // the answers the fault's delay applies to
+    };
+    const Expected erase_ack = command_ack(g, g.erase, true);
+    const Expected erased = flash_ack(g, 0xBE, 0x20000, true);
+    const Case cases[] = {
+        {"Reply",
+         g.req_setting,
+         emu::AnswerKind::Reply,
+         1,
+         frame(g.req_setting, 1, {6}),
+         {value_reply(g.send_setting, 150), value_reply(g.send_setting, 150)},
+         g.send_setting},
+        {"None",
+         g.req_setting,
+         emu::AnswerKind::Reply,
+         0,
+         frame(g.req_setting, 1, {6}),
+         {value_reply(g.send_setting, 150)},
+         g.send_setting},
+        {"CommandAck",
+         g.set_setting,
+         emu::AnswerKind::CommandAck,
+         1,
+         frame(g.set_setting, 5, cat({6}, le32(99))),
+         {command_ack(g, g.set_setting, true), command_ack(g, g.set_setting, true)},
+         g.ack},
+        {"FlashAckOfErase",
+         g.erase,
+         emu::AnswerKind::FlashAck,
+         2,
+         frame(g.erase, 3, {0xBE, 2, 0}),
+         {erase_ack, erased, erased, erased},
+         g.mx25_ack},
+        {"CommandAckOfErase",
+         g.erase,
+         emu::AnswerKind::CommandAck,
+         1,
+         frame(g.erase, 3, {0xBE, 2, 0}),
+         {erase_ack, erase_ack, erased},
+         g.ack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unit.clear_faults();
+        emu::Fault f = fault(c.kind);
+        f.repeat = c.repeat;
+        f.delay_ms = 40;
+        unit.set_fault(c.request, f);
+        const auto answers = unit.handle(c.in);
+        EXPECT_EQ(frames_of(answers), c.answer);
+        for (const emu::Answer& a : answers) {
+            EXPECT_EQ(a.delay_ms, a.frame.can_ID == c.faulted_id ? 40u : 0u);
+        }
+    }
+}
+
 TEST_P(UnitFaults, SkipFirstAndTimes) {
     const GenCase& g = GetParam();
     unit.set_refuse_unerased_writes(false);

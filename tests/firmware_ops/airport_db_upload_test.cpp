@@ -348,6 +348,41 @@ TEST_P(AirportDbUpload, FailedOpenCommandIsReported) {
         << log;
 }
 
+// An answer sent twice stays on the link; the next request drops it instead of taking it for
+// its own (a close ACK taken for the erase's would fail the erase).
+TEST_P(AirportDbUpload, RepeatedAnswerIsDroppedBeforeTheNextRequest) {
+    struct Case {
+        const char* name;
+        uint32_t request;
+        emu::AnswerKind kind;
+        uint32_t skip_first;
+        const char* next_line;  // the line of the request that drops it
+    };
+    const Case cases[] = {
+        {"CloseAck", ids.airport_db_op, emu::AnswerKind::CommandAck, 0,
+         "mx25_erase: Successfully sent erase command (op_type=0xBE, block/sector=0)"},
+        {"LastPacketAck", ids.write, emu::AnswerKind::FlashAck, 1, "send_airport_db_op: sent 0xDA"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        unit().clear_faults();
+        emu::Fault twice;
+        twice.answer = c.kind;
+        twice.repeat = 1;
+        twice.skip_first = c.skip_first;
+        twice.times = 1;
+        unit().set_fault(c.request, twice);
+        TempFile file("repeat.db", pattern(100, 0x0D));
+        std::string log;
+        EXPECT_EQ(upload(file.path(), nullptr, &log), UPLOAD_OK) << log;
+        EXPECT_EQ(unit().flash_read(0, 100), pattern(100, 0x0D));
+        EXPECT_NE(log.find(std::string("Dropped 1 stale frame(s) before the request\n") +
+                           c.next_line + "\n"),
+                  std::string::npos)
+            << log;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, AirportDbUpload, testing::Values(kCurrent, kLegacy),
                          gen_name);
 

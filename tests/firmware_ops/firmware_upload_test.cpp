@@ -442,6 +442,22 @@ TEST_P(FirmwareUpload, CancelDuringEraseWritesNothing) {
     EXPECT_EQ(write_count(), 0u);
 }
 
+// A CAN FD bus also carries the other nodes' frames; the unit takes a moment to name its bank.
+TEST_P(FirmwareUpload, ImageLandsAmidBackgroundTraffic) {
+    emu::Fault slow;
+    slow.answer = emu::AnswerKind::FlashAck;
+    slow.delay_ms = 5;
+    unit().set_fault(ids.get_partition, slow);
+    emu_hid::set_latency_us(200);
+    emu_hid::set_background_traffic(1000, 0x100);
+    const Bytes file_bytes = image(65536, 1000, pattern(1000, 0x3C));
+    TempFile file("busy.bin", file_bytes);
+    std::string log;
+    EXPECT_EQ(upload(file, nullptr, &log), UPLOAD_OK) << log;
+    emu_hid::set_background_traffic(0, 0);
+    EXPECT_EQ(unit().flash_read(kBank1, 64 + 1000), file_bytes);
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, FirmwareUpload, testing::Values(kCurrent, kLegacy), gen_name);
 
 // A legacy unit that answers only the legacy identification request: the whole upload

@@ -1,6 +1,9 @@
 // Erase, set-address and partition query against the emulated unit of both generations.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+
 #include "flash_test_support.h"
 
 namespace flash_test {
@@ -273,20 +276,21 @@ TEST_P(FlashPrimitives, PartitionRefusals) {
     }
 }
 
-// Answers put on the link ahead of the unit's own: the command acknowledgement of the query
-// and then a flash acknowledgement of length code 5 carrying partition_2.
+// Answers the link delivers once the query has gone out, ahead of the unit's own: the command
+// acknowledgement of the query and then a flash acknowledgement of length code 5 carrying
+// partition_2.
 void inject_partition_answer_of_length_5(const GenIds& ids) {
     const bool current = ids.generation == emu::Generation::Current;
     const uint32_t id = ids.get_partition;
     if (current) {
-        emu_hid::inject_input_report(input_report(
+        emu_hid::inject_after_next_write(input_report(
             ids.ack, 4, {0x00, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8), 0x01}));
     } else {
-        emu_hid::inject_input_report(input_report(
+        emu_hid::inject_after_next_write(input_report(
             ids.ack, 6,
             {static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8), 0, 0, 0xEF, 0x15}));
     }
-    emu_hid::inject_input_report(input_report(ids.mx25_ack, 5, {0xAC, 0xB2, 0xB2, 0xB2, 0xB2}));
+    emu_hid::inject_after_next_write(input_report(ids.mx25_ack, 5, {0xAC, 0xB2, 0xB2, 0xB2, 0xB2}));
 }
 
 TEST_P(FlashPrimitives, PartitionAnswerOfFiveBytes) {
@@ -306,6 +310,120 @@ TEST_P(FlashPrimitives, PartitionAnswerOfFiveBytes) {
                                   "(partition=0xB2B2B2B2, raw=0xB2B2B2B2)"))
             << log;
     }
+}
+
+const char* const kDroppedOne = "Dropped 1 stale frame(s) before the request";
+
+// A command acknowledgement, as the unit of that generation sends it, naming `named`.
+Bytes command_ack_report(const GenIds& ids, uint32_t named) {
+    const uint8_t lo = static_cast<uint8_t>(named);
+    const uint8_t hi = static_cast<uint8_t>(named >> 8);
+    if (ids.generation == emu::Generation::Current) {
+        return input_report(ids.ack, 4, {0x00, lo, hi, 0x01});
+    }
+    return input_report(ids.ack, 6, {lo, hi, 0, 0, 0xEF, 0x15});
+}
+
+// A flash acknowledgement confirming `op` at `address`.
+Bytes flash_ack_report(const GenIds& ids, uint8_t op, uint32_t address) {
+    Bytes payload = {op, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                     static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 24)};
+    if (ids.generation == emu::Generation::Current) {
+        payload.push_back(0x01);
+        return input_report(ids.mx25_ack, 6, payload);
+    }
+    return input_report(ids.mx25_ack, 5, payload);
+}
+
+// A stale answer left on the link would fail each primitive if it were taken for its own.
+TEST_P(FlashPrimitives, EveryPrimitiveDropsWhatIsQueuedBeforeItsRequest) {
+    struct Case {
+        const char* name;
+        Bytes stale;
+        std::function<bool(CommsManager*)> call;
+    };
+    const Case cases[] = {
+        {"Erase", command_ack_report(ids, ids.airport_db_op),
+         [](CommsManager* c) { return mx25_erase(c, OP_BLOCK_ERASE, 3, nullptr, nullptr, 0, 1); }},
+        {"SetAddress", flash_ack_report(ids, OP_SETADDR, 0x2000),
+         [](CommsManager* c) { return set_mx25_addr(c, 0x1000); }},
+        {"Partition", command_ack_report(ids, ids.airport_db_op),
+         [](CommsManager* c) { return get_mx25_partition(c) == partition_1; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu_hid::clear_output_reports();
+        emu_hid::inject_input_report(c.stale);
+        bool ok = false;
+        const std::string log = logged([&] { ok = c.call(comms.get()); });
+        EXPECT_TRUE(ok) << log;
+        EXPECT_TRUE(contains_line(log, kDroppedOne)) << log;
+        EXPECT_EQ(emu_hid::output_reports().size(), 1u);
+    }
+}
+
+// Other frames between the query's acknowledgement and its answer are passed over.
+TEST_P(FlashPrimitives, PartitionAnswerAfterOtherTraffic) {
+    struct Case {
+        const char* name;
+        uint32_t unrelated_before;
+        uint32_t delay_ms;
+        uint32_t traffic_fps;
+    };
+    const Case cases[] = {
+        {"FramesFromTheUnit", 5, 0, 0},
+        {"BusyBus", 0, 20, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::Fault f;
+        f.answer = emu::AnswerKind::FlashAck;
+        f.unrelated_before = c.unrelated_before;
+        f.delay_ms = c.delay_ms;
+        unit().set_fault(ids.get_partition, f);
+        unit().set_partition_answer(partition_2);
+        emu_hid::set_background_traffic(c.traffic_fps, 0x100);
+        uint32_t p = partition_none;
+        const std::string log = logged([&] { p = get_mx25_partition(comms.get()); });
+        emu_hid::set_background_traffic(0, 0);
+        EXPECT_EQ(p, uint32_t{partition_2}) << log;
+        EXPECT_TRUE(contains_line(log,
+                                  "get_mx25_partition: Partition retrieved successfully "
+                                  "(partition=0xB2B2B2B2, raw=0xB2B2B2B2)"))
+            << log;
+    }
+}
+
+TEST_P(FlashPrimitives, MalformedPartitionAnswerAfterOtherFramesStillFails) {
+    emu::Fault f;
+    f.answer = emu::AnswerKind::FlashAck;
+    f.unrelated_before = 2;
+    f.wrong_length = true;
+    unit().set_fault(ids.get_partition, f);
+    uint32_t p = 1;
+    const std::string log = logged([&] { p = get_mx25_partition(comms.get()); });
+    EXPECT_EQ(p, uint32_t{partition_none});
+    const char* line = ids.generation == emu::Generation::Current
+                           ? "get_mx25_partition: Unexpected response (can_ID=0x000000F0, "
+                             "msg_len=0x05, expected MX25 ACK len 6)"
+                           : "get_mx25_partition: Unexpected response (can_ID=0x00000256, "
+                             "msg_len=0x04)";
+    EXPECT_TRUE(contains_line(log, line)) << log;
+}
+
+TEST_P(FlashPrimitives, PartitionQueryEndsAmidTrafficWithoutAnAnswer) {
+    emu::Fault f;
+    f.answer = emu::AnswerKind::FlashAck;
+    f.no_answer = true;
+    unit().set_fault(ids.get_partition, f);
+    emu_hid::set_background_traffic(200, 0x100);
+    uint32_t p = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string log = logged([&] { p = get_mx25_partition(comms.get()); });
+    emu_hid::set_background_traffic(0, 0);
+    EXPECT_EQ(p, uint32_t{partition_none});
+    EXPECT_TRUE(contains_line(log, "get_mx25_partition: No response before the deadline.")) << log;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, FlashPrimitives, testing::Values(kCurrent, kLegacy),

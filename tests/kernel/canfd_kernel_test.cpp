@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "comms/canfd/canfd.h"
 #include "tests/kernel/kernel_test_support.h"
@@ -176,6 +178,32 @@ TEST_F(CanFdOnVcan, ReadTimesOutWithEagainAfterHalfASecond) {
     EXPECT_TRUE(canfd_.isConnected());
 }
 
+TEST_F(CanFdOnVcan, ReadWithoutWaitingTakesWhatIsQueuedAndNothingMore) {
+    COMMS_MSG_t got;
+    std::memset(&got, 0xAA, sizeof(got));
+    const auto start = kernel_test::Clock::now();
+    EXPECT_EQ(canfd_.read_nowait(&got), 0);
+    EXPECT_LT(ms_since(start), 250) << "an empty socket is not waited on";
+    EXPECT_EQ(uint32_t{got.can_ID}, 0xAAAAAAAAu) << "the frame is left alone";
+
+    const uint8_t data[8] = {0x00, 0x90, 0x03, 0x01, 5, 6, 7, 8};
+    ASSERT_TRUE(peer_->send_fd(0x0E0, data, 4));
+    ASSERT_TRUE(peer_->send_classic(0x100, data, 8));
+    // vcan hands frames on at once; the pause only lets the receive path run.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(canfd_.read_nowait(&got), 72);
+    EXPECT_EQ(got.iface, CAN_FD);
+    EXPECT_EQ(uint32_t{got.can_ID}, 0x0E0u);
+    EXPECT_EQ(got.msg_len, CAN_4_BYTES);
+    EXPECT_EQ(std::memcmp(got.data, data, 4), 0);
+    EXPECT_EQ(got.data[4], 0);
+    ASSERT_EQ(canfd_.read_nowait(&got), 16);
+    EXPECT_EQ(uint32_t{got.can_ID}, 0x100u);
+    EXPECT_EQ(got.msg_len, CAN_8_BYTES);
+    EXPECT_EQ(canfd_.read_nowait(&got), 0);
+    EXPECT_TRUE(canfd_.isConnected());
+}
+
 TEST_F(CanFdOnVcan, OwnFramesAreNotReadBack) {
     ASSERT_EQ(canfd_.write(frame(0x010, CAN_2_BYTES, 0xEF)), 2);
     COMMS_MSG_t got;
@@ -194,6 +222,7 @@ TEST(CanFdClosed, WriteAndReadFailWhileClosed) {
     const uint8_t raw[] = {0x90, 0x03, 0, 0, 0};
     EXPECT_EQ(canfd.write(raw, sizeof(raw)), -1);
     EXPECT_EQ(canfd.read(&m), -1);
+    EXPECT_EQ(canfd.read_nowait(&m), -1);
     EXPECT_FALSE(canfd.isConnected());
 }
 
