@@ -193,6 +193,8 @@ int store_settings(CommsManager* comms, uint32_t crc) {
     for (int i = 0; i < 4; ++i) {
         msg.data[i] = static_cast<uint8_t>(crc >> (8 * i));
     }
+    // A late answer to an earlier request must not be taken for the store's.
+    drain_stale_frames(comms);
     if (comms->write(msg) <= 0) {
         qDebug() << "Failed to send store command";
         return -1;

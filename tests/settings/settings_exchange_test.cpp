@@ -180,6 +180,27 @@ TEST_P(SettingsExchangeTest, LateAcknowledgementIsNotTakenForTheNextValue) {
     EXPECT_EQ(unit.record.vspeeds.Vlo, 90);
 }
 
+TEST_P(SettingsExchangeTest, LateStoreAnswersAreNotTakenForTheNextStore) {
+    ASSERT_EQ(settings_load(comms.get(), &unit).status, LoadStatus::Ok);
+    // The unit confirms the first store only after the tool stopped waiting (a USB read waits
+    // 1000 ms); both its answers are queued when the second store command goes out, which
+    // it refuses.
+    emu::Fault late;
+    late.answer = emu::AnswerKind::FlashAck;
+    late.delay_ms = 1300;
+    late.times = 1;
+    emu_hid::unit().set_fault(GetParam().save_id, late);
+    ASSERT_EQ(settings_save(comms.get(), &unit, {}).status, SaveStatus::StoreFailed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+
+    emu::Fault refused;
+    refused.refuse = true;
+    emu_hid::unit().set_fault(GetParam().save_id, refused);
+    Settings_t record = unit.record;
+    record.crc32 = 0;
+    EXPECT_EQ(store_settings(comms.get(), settings_CalcCRC(&record)), -1);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothGenerations, SettingsExchangeTest, ::testing::ValuesIn(kGenerations),
                          [](const auto& info) { return std::string(info.param.name); });
 
