@@ -837,6 +837,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
 }
 
+bool MainWindow::event(QEvent* event) {
+    // A menu's status tip would clear the status bar; its messages stay until the next one.
+    if (event->type() == QEvent::StatusTip) {
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
 bool MainWindow::linkUpAndIdle() const {
     return linkUp(comms) && !transferRunning();
 }

@@ -7,14 +7,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSpinBox>
+#include <QStatusTipEvent>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 
+#include "comms/comms.h"
 #include "gui_test_support.h"
 #include "settings/settings_file.h"
-#include "comms/comms.h"
 #include "tests/transfer/upload_file_support.h"
 
 using transfer_test::firmware_image;
@@ -95,7 +96,8 @@ private slots:
         QFETCH(emu::Generation, generation);
         resetUnit(generation);
         window = makeWindow();
-        const QString path = dir.filePath(QStringLiteral("backup-%1.json").arg(QTest::currentDataTag()));
+        const QString path =
+            dir.filePath(QStringLiteral("backup-%1.json").arg(QTest::currentDataTag()));
         withFileDialog(path, [&] { trigger("action_export_settings"); });
         QVERIFY2(status().startsWith(QStringLiteral("Settings exported to")), qPrintable(status()));
 
@@ -123,6 +125,15 @@ private slots:
         w<QPushButton>("pushButton_load")->click();
         QVERIFY(out.text().contains("CRC Check Passed.\n"));
         QCOMPARE(recordBytes(emu_hid::unit().settings()), recordBytes(sampleSettings()));
+    }
+
+    void menuLeavesTheStatusMessage() {
+        resetUnit(emu::Generation::Current);
+        window = makeWindow();
+        const QString loaded = status();
+        QStatusTipEvent hover{QString()};
+        QApplication::sendEvent(window.get(), &hover);
+        QCOMPARE(status(), loaded);
     }
 
     void importRefusalsChangeNothing() {

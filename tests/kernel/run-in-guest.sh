@@ -2,7 +2,8 @@
 # Boots the Debian kernel under qemu and runs one command inside it, on the host's own
 # files (read-only) with RESULTS_DIR writable; exits with the command's status.
 # Usage: run-in-guest.sh CACHE_DIR RESULTS_DIR COMMAND [ARG...]
-# EFIS_QEMU names another qemu binary; EFIS_GUEST_TIMEOUT bounds the boot in seconds.
+# EFIS_QEMU names another qemu binary; EFIS_GUEST_TIMEOUT bounds a boot and its command in
+# seconds, EFIS_GUEST_UP_TIMEOUT the time until the guest reports that it is up.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,16 +43,60 @@ for arg in "$@"; do
   esac
 done
 
-start=$(date +%s)
+# A boot under software emulation now and then hangs before the kernel prints anything. The
+# guest reports when it is up; one that is not up within EFIS_GUEST_UP_TIMEOUT seconds is
+# killed and booted again, at most twice. A guest that came up is never booted again, whatever
+# its command did.
+up_limit=${EFIS_GUEST_UP_TIMEOUT:-90}
+run_limit=${EFIS_GUEST_TIMEOUT:-600}
+console="$results/console.log"
 status=0
-timeout "${EFIS_GUEST_TIMEOUT:-600}" "${EFIS_QEMU:-qemu-system-x86_64}" \
-  -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot -nic none \
-  -kernel "$kernel" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 quiet efis_results=$results efis_keep=$keep" \
-  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
-  < /dev/null || status=$?
-echo "run-in-guest: qemu ended with $status after $(( $(date +%s) - start )) s"
+for attempt in 1 2 3; do
+  : > "$console"
+  start=$(date +%s)
+  "${EFIS_QEMU:-qemu-system-x86_64}" \
+    -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot -nic none \
+    -kernel "$kernel" -initrd "$initrd" \
+    -append "console=ttyS0 panic=-1 quiet efis_results=$results efis_keep=$keep" \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
+    < /dev/null > "$console" 2>&1 &
+  qemu=$!
+  up=0
+  ended=0
+  while :; do
+    elapsed=$(( $(date +%s) - start ))
+    if [ "$up" -eq 0 ] && grep -q "guest: up after" "$console"; then
+      up=1
+    fi
+    if ! kill -0 "$qemu" 2>/dev/null; then
+      ended=1
+      break
+    fi
+    if [ "$up" -eq 0 ] && [ "$elapsed" -ge "$up_limit" ]; then
+      break
+    fi
+    if [ "$elapsed" -ge "$run_limit" ]; then
+      break
+    fi
+    sleep 1
+  done
+  if [ "$ended" -eq 0 ]; then
+    kill "$qemu" 2>/dev/null || true
+  fi
+  status=0
+  wait "$qemu" || status=$?
+  cat "$console"
+  echo "run-in-guest: qemu ended with $status after $(( $(date +%s) - start )) s"
+  if [ "$up" -eq 1 ] || grep -q "guest: up after" "$console" || [ "$ended" -eq 1 ]; then
+    break
+  fi
+  if [ "$attempt" -lt 3 ]; then
+    echo "run-in-guest: the guest was not up within $up_limit s; booting again (retry $attempt of 2)"
+  else
+    echo "run-in-guest: the guest was not up within $up_limit s after 3 boots"
+  fi
+done
 
 if [ ! -f "$results/rc" ]; then
   echo "FAIL: the guest did not report a result (qemu status $status)" >&2
