@@ -206,20 +206,30 @@ void showRegistration(Ui::MainWindow* ui) {
     }
 }
 
-// Bits 0 to 8 of a units word set from the four unit combo boxes; the undefined bits 9 to 31
-// keep the value they have.
-uint32_t unitsFromForm(const Ui::MainWindow* ui, units_t units) {
+// Bits 0 to 8 of a units word set from the unit combo boxes: from `only` alone when it is one
+// of them, else from all four. The undefined bits 9 to 31 keep the value they have, and so do
+// the groups of the combo boxes not taken.
+uint32_t unitsFromForm(const Ui::MainWindow* ui, units_t units, const QObject* only = nullptr) {
     unit_bits_t& bits = units.unit_bits;
-    const int airspeed = ui->comboBox_airspeed->currentIndex();
-    bits.is_mph = airspeed == 0;
-    bits.is_knots = airspeed == 1;
-    bits.is_kph = airspeed == 2;
-    bits.is_meters = ui->comboBox_altitude->currentIndex() == 1;
-    bits.is_feet = !bits.is_meters;
-    bits.is_celsius = ui->comboBox_temp->currentIndex() == 1;
-    bits.is_fahrenheit = !bits.is_celsius;
-    bits.is_mbar = ui->comboBox_pressure->currentIndex() == 1;
-    bits.is_inhg = !bits.is_mbar;
+    const auto take = [only](const QComboBox* box) { return only == nullptr || only == box; };
+    if (take(ui->comboBox_airspeed)) {
+        const int airspeed = ui->comboBox_airspeed->currentIndex();
+        bits.is_mph = airspeed == 0;
+        bits.is_knots = airspeed == 1;
+        bits.is_kph = airspeed == 2;
+    }
+    if (take(ui->comboBox_altitude)) {
+        bits.is_meters = ui->comboBox_altitude->currentIndex() == 1;
+        bits.is_feet = !bits.is_meters;
+    }
+    if (take(ui->comboBox_temp)) {
+        bits.is_celsius = ui->comboBox_temp->currentIndex() == 1;
+        bits.is_fahrenheit = !bits.is_celsius;
+    }
+    if (take(ui->comboBox_pressure)) {
+        bits.is_mbar = ui->comboBox_pressure->currentIndex() == 1;
+        bits.is_inhg = !bits.is_mbar;
+    }
     return units.units_value;
 }
 
@@ -867,12 +877,19 @@ void MainWindow::updateConfigValueLocal(settings_struct_index index, uint32_t va
         return;
     }
     changed_values.insert(index);
-    lossyValues.erase(index);
+    // An element stays marked while the form still cannot show what it now holds (another
+    // unit group than the one edited, say).
+    uint32_t shown = 0;
+    if (!formValue(index, &shown) || shown == value) {
+        lossyValues.erase(index);
+    }
     refreshMarks();
 }
 
 void MainWindow::onUnitsChanged() {
-    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(ui, user_config.units));
+    // Only the group the user changed: a group the form cannot show as the unit holds it
+    // (no speed unit set, say) stays as it is.
+    updateConfigValueLocal(UNITS_VALUE_INDEX, unitsFromForm(ui, user_config.units, sender()));
 }
 
 void MainWindow::onVminChanged(int value) {

@@ -470,7 +470,12 @@ void MappingTest::unitsSavedOneBitPerGroup() {
     open(withCrc(s));
     // Not edited, the word stays as the unit holds it.
     QCOMPARE(save().units.units_value, s.units.units_value);
+    // An edited group takes one bit; the groups not edited stay as the unit holds them.
     reselect("comboBox_temp", 1);
+    QCOMPARE(save().units.units_value, s.units.units_value & ~0x020u);
+    reselect("comboBox_airspeed", 0);
+    reselect("comboBox_altitude", 1);
+    reselect("comboBox_pressure", 1);
     const uint32_t saved = save().units.units_value;
     QCOMPARE(saved & ~0x1FFu, 0xABCDE000u);
     // MPH shown (first match), and of every pair the second bit.

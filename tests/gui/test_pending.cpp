@@ -1,6 +1,7 @@
 // What the window does so that no edit is lost unnoticed and no stored value is changed
 // behind the user's back: pending marks, values the form cannot show, the one-line text
 // fields and the confirmation before closing.
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -95,6 +96,19 @@ private slots:
             QVERIFY2(w<QWidget>(c.control)->toolTip().startsWith(QStringLiteral("The unit holds")),
                      c.name);
         }
+    }
+
+    void unitGroupsNotEditedStayAsHeld() {
+        // No speed unit set: the form shows Knots, but an altitude edit must not set it.
+        Settings_t held = sampleSettings();
+        held.units.units_value = 0x000010A8;
+        resetUnit(emu::Generation::Current, withCrc(held));
+        window = makeWindow();
+        QVERIFY(w<QComboBox>("comboBox_airspeed")->toolTip().startsWith("The unit holds"));
+        w<QComboBox>("comboBox_altitude")->setCurrentIndex(1);
+        click("pushButton_update");
+        QCOMPARE(emu_hid::unit().settings().units.units_value, 0x000010B0u);
+        QVERIFY(w<QComboBox>("comboBox_airspeed")->toolTip().startsWith("The unit holds"));
     }
 
     void marksFollowEditUpdateAndSave() {
