@@ -115,7 +115,10 @@ void MainWindow::exportSettings() {
                 QStringLiteral(" (%1 calibration value(s) could not be read)").arg(unread.size());
         }
     } else {
-        calibrationNote = QStringLiteral(" (without the calibration: the unit is not reachable)");
+        calibrationNote =
+            comms != nullptr && comms->isConnected()
+                ? QStringLiteral(" (without the calibration: a transfer uses the link)")
+                : QStringLiteral(" (without the calibration: no unit connected)");
     }
 
     QString error;
