@@ -9,13 +9,12 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <cmath>
-#include <cstring>
 #include <initializer_list>
 #include <vector>
 
-#include "EFIS_shared/get_set.h"
 #include "mainwindow.h"
+#include "settings/setting_names.h"
+#include "settings/word_text.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -81,45 +80,23 @@ bool anyIn(const std::vector<settings_struct_index>& indices, const PendingSet& 
     return false;
 }
 
-// The stored value of an element in the user's terms, for the tooltip of a value the form
-// cannot show.
-QString heldText(Settings_t* record, const std::vector<settings_struct_index>& indices) {
-    const settings_struct_index index = indices.front();
-    const uint32_t word = settings_get_value(record, index);
-    switch (index) {
-    case REGISTRATION_1_INDEX: {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(record->registration);
-        QStringList hex;
-        for (size_t i = 0; i < sizeof(record->registration); ++i) {
-            hex << QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+// The stored value of a setting in the form's terms, with its raw words where those terms
+// cannot tell it (an erased registration reads as an empty one), for the tooltip of a value
+// the form cannot show.
+QString heldText(const Settings_t& record, settings_struct_index first) {
+    for (size_t setting = 0; setting < kSettingCount; ++setting) {
+        if (settings_table()[setting].first != first) {
+            continue;
         }
-        return QStringLiteral("the registration bytes %1").arg(hex.join(QLatin1Char(' ')));
-    }
-    case MIN_VOLTS_INDEX:
-    case MAX_VOLTS_INDEX:
-    case MIN_VOLTS_ALERT_INDEX:
-    case MAX_VOLTS_ALERT_INDEX:
-        return QStringLiteral("%1 V").arg(word / 10.0, 0, 'f', 1);
-    case ROLL_CORRECTION_INDEX:
-    case PITCH_CORRECTION_INDEX: {
-        float value = 0;
-        std::memcpy(&value, &word, sizeof(value));
-        if (std::isnan(value)) {
-            return QStringLiteral("a value that is not a number (0x%1)")
-                .arg(word, 8, 16, QLatin1Char('0'))
-                .toUpper();
+        const QString value = human_value(record, setting);
+        QStringList raw;
+        for (const uint32_t word : setting_words(record, setting)) {
+            raw << hex_word(word);
         }
-        return QStringLiteral("%1°").arg(static_cast<double>(value), 0, 'g', 9);
+        return value.isEmpty() ? raw.join(QLatin1Char(' '))
+                               : QStringLiteral("%1 (%2)").arg(value, raw.join(QLatin1Char(' ')));
     }
-    default:
-        break;
-    }
-    if (index >= SKY_COLOR_0_INDEX && index <= GEAR_INDI_COLOR_INDEX) {
-        return QStringLiteral("the colour #%1 with alpha 0x%2")
-            .arg(word & 0xFFFFFFu, 6, 16, QLatin1Char('0'))
-            .arg(word >> 24, 2, 16, QLatin1Char('0'));
-    }
-    return QStringLiteral("%1 (0x%2)").arg(word).arg(word, 8, 16, QLatin1Char('0'));
+    return QString();
 }
 
 void setBold(QWidget* widget, bool bold) {
@@ -155,7 +132,7 @@ void MainWindow::refreshMarks() {
             tip = QStringLiteral(
                       "The unit holds %1, which this control cannot show. It stays "
                       "unchanged on the unit unless you edit this control.")
-                      .arg(heldText(&user_config, row.indices));
+                      .arg(heldText(user_config, row.indices.front()));
         }
         for (QWidget* control : row.controls) {
             control->setToolTip(tip);
