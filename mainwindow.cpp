@@ -808,12 +808,7 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
-    COMMS_MSG_t msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.can_ID = canmsg_enter_bl();
-    msg.msg_len = CAN_1_BYTES;
-    msg.data[0] = 0x48;
-    if (comms->write(msg) > 0) {
+    if (enter_boot_loader(comms) > 0) {
         qDebug() << "Reboot command sent successfully";
         // What was sent and not saved is gone with the restart.
         unitRecord.sent_not_saved = false;

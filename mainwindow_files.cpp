@@ -21,6 +21,7 @@
 #include "settings/setting_names.h"
 #include "settings/settings_backup.h"
 #include "settings/settings_compare.h"
+#include "settings/unit_file.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::setupFileMenu() {
@@ -40,18 +41,7 @@ void MainWindow::setupFileMenu() {
 }
 
 SettingsFile MainWindow::settingsFileOf(const Settings_t& record) const {
-    SettingsFile file;
-    file.header.tool_version = QStringLiteral(EFIS_VERSION);
-    QDateTime now = QDateTime::currentDateTimeUtc();
-    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
-    file.header.written = now;
-    file.header.serial_number = comms != nullptr ? comms->serialNumber() : 0xFFFFFFFFu;
-    file.header.firmware = g_whoami_fwversion;
-    file.header.generation =
-        device_firmware_at_least_0_2_12() ? UnitGeneration::Current : UnitGeneration::Legacy;
-    file.header.device_crc = unitRecord.device_crc;
-    file.record = record;
-    return file;
+    return unit_settings_file(comms, unitRecord, record);
 }
 
 void MainWindow::exportSettings() {

@@ -5,12 +5,6 @@
 #include "comms/canfd/canfd.h"
 #include "comms/usb_hid/USBHID.h"
 
-namespace {
-
-constexpr const char* kCanInterface = "can0";
-
-}  // namespace
-
 CommsManager::CommsManager() : usbHid(nullptr), canFd(nullptr) {
     usbHid = new USBHID();
     canFd = new CANFD();
@@ -32,56 +26,21 @@ bool CommsManager::connectCANFD(const std::string& interface_name) {
 }
 
 bool CommsManager::establish_connection() {
+    return establish_connection(LinkChoice{});
+}
+
+bool CommsManager::establish_connection(const LinkChoice& links) {
     reset_whoami_fwversion_cache();
     unitSerial = 0xFFFFFFFF;
 
     bool usb_ok = false;
-    printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", unsigned{vendor_id},
-           unsigned{product_id});
-    if (connectUSB(vendor_id, product_id)) {
-        puts("USB HID device connected, verifying with serial number request...");
-        fwversion_t fw;
-        fw.version = 0;
-        const uint32_t serial = get_serialnumber(this, USB_HID, &fw);
-        if (serial == 0xFFFFFFFF) {
-            puts("Failed to get serial number from USB HID device - disconnecting");
-            usbHid->disconnect();
-        } else {
-            usb_ok = true;
-            unitSerial = serial;
-            printf(
-                "Successfully connected to USB HID device! Serial number: 0x%08X, firmware "
-                "%u.%u.%u (rc %u)\n",
-                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
-                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
-        }
-    } else {
-        puts("Failed to connect to USB HID device");
+    if (links.usb) {
+        usb_ok = verifyUSB();
     }
-
     bool can_ok = false;
-    printf("Attempting to connect to CAN FD interface: %s\n", kCanInterface);
-    if (connectCANFD(kCanInterface)) {
-        puts("CAN FD interface connected, verifying with serial number request...");
-        fwversion_t fw;
-        fw.version = 0;
-        const uint32_t serial = get_serialnumber(this, CAN_FD, &fw);
-        if (serial == 0xFFFFFFFF) {
-            puts("Failed to get serial number from CAN FD interface - disconnecting");
-            canFd->disconnect();
-        } else {
-            can_ok = true;
-            unitSerial = serial;
-            printf(
-                "Successfully connected to CAN FD interface! Serial number: 0x%08X, firmware "
-                "%u.%u.%u (rc %u)\n",
-                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
-                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
-        }
-    } else {
-        puts("Failed to connect to CAN FD interface");
+    if (links.can) {
+        can_ok = verifyCANFD(links.can_interface);
     }
-
     if (!usb_ok && !can_ok) {
         puts("Failed to connect via both USB HID and CAN FD");
         return false;
@@ -94,6 +53,59 @@ bool CommsManager::establish_connection() {
         puts("Connected via CAN FD");
     }
     return true;
+}
+
+bool CommsManager::verifyUSB() {
+    bool verified = false;
+    printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", unsigned{vendor_id},
+           unsigned{product_id});
+    if (connectUSB(vendor_id, product_id)) {
+        puts("USB HID device connected, verifying with serial number request...");
+        fwversion_t fw;
+        fw.version = 0;
+        const uint32_t serial = get_serialnumber(this, USB_HID, &fw);
+        if (serial == 0xFFFFFFFF) {
+            puts("Failed to get serial number from USB HID device - disconnecting");
+            usbHid->disconnect();
+        } else {
+            verified = true;
+            unitSerial = serial;
+            printf(
+                "Successfully connected to USB HID device! Serial number: 0x%08X, firmware "
+                "%u.%u.%u (rc %u)\n",
+                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
+                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
+        }
+    } else {
+        puts("Failed to connect to USB HID device");
+    }
+    return verified;
+}
+
+bool CommsManager::verifyCANFD(const std::string& interface_name) {
+    bool verified = false;
+    printf("Attempting to connect to CAN FD interface: %s\n", interface_name.c_str());
+    if (connectCANFD(interface_name)) {
+        puts("CAN FD interface connected, verifying with serial number request...");
+        fwversion_t fw;
+        fw.version = 0;
+        const uint32_t serial = get_serialnumber(this, CAN_FD, &fw);
+        if (serial == 0xFFFFFFFF) {
+            puts("Failed to get serial number from CAN FD interface - disconnecting");
+            canFd->disconnect();
+        } else {
+            verified = true;
+            unitSerial = serial;
+            printf(
+                "Successfully connected to CAN FD interface! Serial number: 0x%08X, firmware "
+                "%u.%u.%u (rc %u)\n",
+                serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
+                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
+        }
+    } else {
+        puts("Failed to connect to CAN FD interface");
+    }
+    return verified;
 }
 
 int CommsManager::write(const COMMS_MSG_t& msg) {

@@ -17,6 +17,13 @@ enum target_comms_t : uint32_t {
     SETTINGS_COMMS = 1,
 };
 
+// Which links a connection tries, and the CAN interface it opens.
+struct LinkChoice {
+    bool usb = true;
+    bool can = true;
+    std::string can_interface = "can0";
+};
+
 // Owns both links and routes every frame over USB HID when it is connected, else CAN FD.
 // One user at a time: an exchange (a write and the reads awaiting its answer) must not be
 // interleaved with another thread's.
@@ -29,8 +36,11 @@ public:
 
     bool connectUSB(uint16_t vendor_id, uint16_t product_id);
     bool connectCANFD(const std::string& interface_name);
-    // Opens and verifies both links; true when at least one answered the handshake.
+    // Opens and verifies both links (CAN FD on can0); true when at least one answered the
+    // handshake.
     bool establish_connection();
+    // The same for the links chosen; a link not chosen is neither opened nor logged.
+    bool establish_connection(const LinkChoice& links);
 
     int write(const COMMS_MSG_t& msg);
     int read(COMMS_MSG_t* msg);
@@ -44,6 +54,11 @@ public:
     uint32_t serialNumber() const;
 
 private:
+    // Opens one link and asks the unit for its serial number on it; a link that does not
+    // answer is closed again.
+    bool verifyUSB();
+    bool verifyCANFD(const std::string& interface_name);
+
     USBHID* usbHid;
     CANFD* canFd;
     uint32_t unitSerial = 0xFFFFFFFF;
@@ -94,3 +109,6 @@ uint32_t get_value(CommsManager* comms, target_comms_t target, uint8_t index);
 bool get_value_checked(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t* value);
 int set_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t value);
 int store_value(CommsManager* comms, target_comms_t target, uint32_t value);
+// Has the unit restart into its boot loader. The unit does not answer; the result is the
+// write's (positive when the frame went out).
+int enter_boot_loader(CommsManager* comms);

@@ -104,3 +104,15 @@ int store_value(CommsManager* comms, target_comms_t target, uint32_t value) {
     put_le32(msg.data, value);
     return send_and_confirm(comms, msg);
 }
+
+int enter_boot_loader(CommsManager* comms) {
+    if (comms == nullptr) {
+        return -1;
+    }
+    COMMS_MSG_t msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.can_ID = canmsg_enter_bl();
+    msg.msg_len = CAN_1_BYTES;
+    msg.data[0] = 0x48;
+    return comms->write(msg);
+}

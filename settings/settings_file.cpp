@@ -22,6 +22,7 @@
 namespace {
 
 const char kFormatName[] = "efis-config-settings";
+const char kCalibrationFormatName[] = "efis-config-calibration";
 constexpr int kFormatVersion = 1;
 
 using Member = std::pair<QString, QByteArray>;  // key, the value's JSON text
@@ -64,23 +65,37 @@ QByteArray one_line(const std::vector<QByteArray>& items) {
     return text + "]";
 }
 
-QByteArray header_block(const SettingsFile& file) {
+// The record's own words belong to a settings file's header only.
+QByteArray header_block(const SettingsFile& file, bool with_record_words) {
     const SettingsFileHeader& h = file.header;
     const bool legacy = h.generation == UnitGeneration::Legacy;
-    return block(
-        {
-            {QStringLiteral("tool_version"), json(h.tool_version)},
-            {QStringLiteral("written"), json(h.written.toUTC().toString(Qt::ISODate))},
-            {QStringLiteral("serial_number"), json_number(h.serial_number)},
-            {QStringLiteral("firmware_version"), json(firmware_version_text(h.firmware))},
-            {QStringLiteral("generation"),
-             json(legacy ? QStringLiteral("legacy") : QStringLiteral("current"))},
-            {QStringLiteral("magic"), json(hex_word(file.record.magic))},
-            {QStringLiteral("memory_version"), json_number(file.record.version)},
-            {QStringLiteral("element_count"), json_number(file.record.num_elements)},
-            {QStringLiteral("device_crc"), json(hex_word(h.device_crc))},
-        },
-        4);
+    std::vector<Member> members = {
+        {QStringLiteral("tool_version"), json(h.tool_version)},
+        {QStringLiteral("written"), json(h.written.toUTC().toString(Qt::ISODate))},
+        {QStringLiteral("serial_number"), json_number(h.serial_number)},
+        {QStringLiteral("firmware_version"), json(firmware_version_text(h.firmware))},
+        {QStringLiteral("generation"),
+         json(legacy ? QStringLiteral("legacy") : QStringLiteral("current"))},
+    };
+    if (with_record_words) {
+        members.emplace_back(QStringLiteral("magic"), json(hex_word(file.record.magic)));
+        members.emplace_back(QStringLiteral("memory_version"), json_number(file.record.version));
+        members.emplace_back(QStringLiteral("element_count"),
+                             json_number(file.record.num_elements));
+        members.emplace_back(QStringLiteral("device_crc"), json(hex_word(h.device_crc)));
+    }
+    return block(members, 4);
+}
+
+bool write_text(const QString& path, const QByteArray& text, QString* error) {
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
+        if (error != nullptr) {
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, out.errorString());
+        }
+        return false;
+    }
+    return true;
 }
 
 QByteArray settings_block(const Settings_t& record) {
@@ -492,7 +507,7 @@ QByteArray settings_file_encode(const SettingsFile& file) {
     std::vector<Member> top = {
         {QStringLiteral("format"), json(QLatin1String(kFormatName))},
         {QStringLiteral("format_version"), json(kFormatVersion)},
-        {QStringLiteral("header"), header_block(file)},
+        {QStringLiteral("header"), header_block(file, true)},
         {QStringLiteral("settings"), settings_block(file.record)},
     };
     if (file.calibration.has_value()) {
@@ -502,15 +517,25 @@ QByteArray settings_file_encode(const SettingsFile& file) {
 }
 
 bool settings_file_write(const QString& path, const SettingsFile& file, QString* error) {
-    const QByteArray text = settings_file_encode(file);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
-        if (error != nullptr) {
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, out.errorString());
-        }
-        return false;
+    return write_text(path, settings_file_encode(file), error);
+}
+
+QByteArray calibration_file_encode(const SettingsFile& file) {
+    SettingsFile with_calibration = file;
+    if (!with_calibration.calibration.has_value()) {
+        with_calibration.calibration = SENSOR_CALIB_t{};
     }
-    return true;
+    const std::vector<Member> top = {
+        {QStringLiteral("format"), json(QLatin1String(kCalibrationFormatName))},
+        {QStringLiteral("format_version"), json(kFormatVersion)},
+        {QStringLiteral("header"), header_block(file, false)},
+        {QStringLiteral("calibration"), calibration_block(with_calibration)},
+    };
+    return block(top, 0) + "\n";
+}
+
+bool calibration_file_write(const QString& path, const SettingsFile& file, QString* error) {
+    return write_text(path, calibration_file_encode(file), error);
 }
 
 SettingsFileRead settings_file_decode(const QByteArray& text) {

@@ -52,6 +52,11 @@ QByteArray settings_file_encode(const SettingsFile& file);
 // Writes through QSaveFile, so a crash or a full disk leaves any earlier file whole.
 bool settings_file_write(const QString& path, const SettingsFile& file, QString* error);
 
+// The calibration alone, for the installer's records: the header without the settings
+// record's words, and every calibration element (null where unread). Never read back.
+QByteArray calibration_file_encode(const SettingsFile& file);
+bool calibration_file_write(const QString& path, const SettingsFile& file, QString* error);
+
 // Refuses (ok false, nothing else filled) anything that is not a whole, valid settings
 // file of a format version this tool knows.
 SettingsFileRead settings_file_decode(const QByteArray& text);
