@@ -1,0 +1,51 @@
+// The command line of efis-cli: global options, a verb and its operands.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "comms/comms.h"
+
+enum class Verb {
+    None,
+    Info,
+    SettingsShow,
+    SettingsSet,
+    SettingsExport,
+    SettingsImport,
+    CalibrationExport,
+    Firmware,
+    Airports,
+    Reboot,
+};
+
+struct CliOptions {
+    Verb verb = Verb::None;
+    QStringList operands;
+    LinkChoice links;
+    QString trace_path;
+    bool json = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool save = false;
+    bool dry_run = false;
+    bool only_given = false;
+    QStringList only;
+    bool help = false;
+    bool version = false;
+};
+
+struct CliParse {
+    bool ok = false;
+    QString error;  // one line naming the problem
+    CliOptions options;
+};
+
+// `arguments` without the program name.
+CliParse parse_cli(const QStringList& arguments);
+
+// The verb as typed: "settings import".
+QString verb_name(Verb verb);
+
+// The help of one verb, or of the program for Verb::None.
+QString cli_help(Verb verb);

@@ -1,0 +1,42 @@
+// Where efis-cli's words go: results as text on standard output (or one JSON object per
+// line with --json), errors on standard error, progress on standard error (or as JSON).
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <cstdio>
+
+class CliOutput {
+public:
+    CliOutput(FILE* out, FILE* err, bool json, bool quiet);
+
+    bool json() const { return json_; }
+    bool quiet() const { return quiet_; }
+    // Progress is shown unless --quiet; as JSON events with --json.
+    bool showsProgress() const { return !quiet_; }
+
+    // A line of the human-readable result (dropped with --json or --quiet).
+    void text(const QString& line);
+    // "efis-cli: warning: ..." on standard error unless --quiet; gathered for the result.
+    void warning(const QString& line);
+    // "efis-cli: ..." on standard error, always; the result's "error".
+    void error(const QString& line);
+
+    // JSON events (with --json only): begin and progress unless --quiet, result always.
+    void begin(const QJsonObject& fields);
+    void progress(const QJsonObject& fields);
+    // Ends the verb: with --json the result object (exit status, error and warnings added).
+    void result(int exit_status, const QJsonObject& fields = QJsonObject());
+
+    FILE* errStream() const { return err_; }
+
+private:
+    void event(const char* kind, const QJsonObject& fields);
+
+    FILE* out_;
+    FILE* err_;
+    bool json_;
+    bool quiet_;
+    QString error_;
+    QStringList warnings_;
+};

@@ -1,0 +1,161 @@
+#include "cli/cli_run.h"
+
+#include <QJsonObject>
+#include <memory>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/cli_output.h"
+#include "cli/exit_status.h"
+#include "cli/verbs.h"
+#include "comms/candump_log.h"
+#include "comms/canfd/canfd.h"
+#include "comms/comms.h"
+#include "comms/usb_hid/USBHID.h"
+#include "settings/word_text.h"
+
+namespace {
+
+QString links_tried(const LinkChoice& links) {
+    const QString can =
+        QStringLiteral("CAN FD (%1)").arg(QString::fromStdString(links.can_interface));
+    if (links.usb && links.can) {
+        return QStringLiteral("USB HID or ") + can;
+    }
+    return links.usb ? QStringLiteral("USB HID") : can;
+}
+
+int prepare(const CliOptions& options, CliOutput& out, PreparedInput* input) {
+    switch (options.verb) {
+    case Verb::SettingsSet:
+        return prepare_settings_set(options, out, input);
+    case Verb::SettingsImport:
+        return prepare_settings_import(options, out, input);
+    case Verb::SettingsExport:
+    case Verb::CalibrationExport:
+        return prepare_output_file(options.operands.value(0), out);
+    case Verb::Firmware:
+    case Verb::Airports:
+        return prepare_upload_file(options.operands.value(0), out);
+    default:
+        return kExitDone;
+    }
+}
+
+int run(CliContext& ctx, const PreparedInput& input) {
+    switch (ctx.options.verb) {
+    case Verb::Info:
+        return run_info(ctx);
+    case Verb::SettingsShow:
+        return run_settings_show(ctx);
+    case Verb::SettingsSet:
+        return run_settings_set(ctx, input);
+    case Verb::SettingsExport:
+        return run_settings_export(ctx);
+    case Verb::SettingsImport:
+        return run_settings_import(ctx, input);
+    case Verb::CalibrationExport:
+        return run_calibration_export(ctx);
+    case Verb::Firmware:
+        return run_upload(ctx, true);
+    case Verb::Airports:
+        return run_upload(ctx, false);
+    case Verb::Reboot:
+        return run_reboot(ctx);
+    case Verb::None:
+        break;
+    }
+    return kExitUsage;
+}
+
+// Which link carries the exchanges, as the trace names it.
+QString active_link(CommsManager& comms, const LinkChoice& links) {
+    const USBHID* usb = comms.getUSBHID();
+    if (usb != nullptr && usb->isConnected()) {
+        return QStringLiteral("usbhid");
+    }
+    return QString::fromStdString(links.can_interface);
+}
+
+int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOutput& out,
+                    const PreparedInput& input) {
+    CandumpTrace trace;
+    if (!options.trace_path.isEmpty()) {
+        std::string error;
+        if (!trace.open(options.trace_path.toStdString(), options.links.can_interface, &error)) {
+            out.error(QString::fromStdString(error));
+            out.result(kExitFileRefused);
+            return kExitFileRefused;
+        }
+    }
+    CommsManager comms;
+    if (!options.trace_path.isEmpty()) {
+        comms.setFrameTap(trace.tap());
+    }
+
+    CliContext ctx{options, env, out, &comms, QJsonObject()};
+    int status = kExitDone;
+    if (!comms.establish_connection(options.links)) {
+        out.error(QStringLiteral("no unit answered on %1").arg(links_tried(options.links)));
+        status = kExitNoUnit;
+    } else if (env.cancel->load()) {
+        status = kExitCancelled;
+    } else {
+        const QString link = active_link(comms, options.links);
+        const QString firmware = firmware_version_text(g_whoami_fwversion);
+        const QString generation = device_firmware_at_least_0_2_12() ? QStringLiteral("current")
+                                                                     : QStringLiteral("legacy");
+        if (!out.json() && !out.quiet() && options.verb != Verb::Info) {
+            std::fprintf(env.err, "Unit %s, firmware %s (%s), on %s\n",
+                         hex_word(comms.serialNumber()).toLocal8Bit().constData(),
+                         firmware.toLocal8Bit().constData(), generation.toLocal8Bit().constData(),
+                         link.toLocal8Bit().constData());
+        }
+        out.begin({{QStringLiteral("verb"), verb_name(options.verb)},
+                   {QStringLiteral("link"), link},
+                   {QStringLiteral("serial_number"), hex_word(comms.serialNumber())},
+                   {QStringLiteral("firmware_version"), firmware},
+                   {QStringLiteral("generation"), generation}});
+        status = run(ctx, input);
+        if (status == kExitCancelled && env.cancel->load()) {
+            out.error(QStringLiteral("cancelled"));
+        }
+    }
+    comms.setFrameTap(FrameTap());
+    if (!options.trace_path.isEmpty()) {
+        std::string error;
+        if (!trace.close(&error)) {
+            out.warning(QString::fromStdString(error));
+        }
+    }
+    out.result(status, ctx.result);
+    return status;
+}
+
+}  // namespace
+
+int cli_run(const QStringList& arguments, const CliEnvironment& env) {
+    const CliParse parse = parse_cli(arguments);
+    if (!parse.ok) {
+        std::fprintf(env.err, "efis-cli: %s\nTry 'efis-cli --help'.\n",
+                     parse.error.toLocal8Bit().constData());
+        return kExitUsage;
+    }
+    const CliOptions& options = parse.options;
+    if (options.help) {
+        std::fputs(cli_help(options.verb).toLocal8Bit().constData(), env.out);
+        return kExitDone;
+    }
+    if (options.version) {
+        std::fprintf(env.out, "efis-cli %s\n", EFIS_VERSION);
+        return kExitDone;
+    }
+    CliOutput out(env.out, env.err, options.json, options.quiet);
+    PreparedInput input;
+    const int prepared = prepare(options, out, &input);
+    if (prepared != kExitDone) {
+        out.result(prepared);
+        return prepared;
+    }
+    return connect_and_run(options, env, out, input);
+}

@@ -1,0 +1,99 @@
+// Load, send and save of the unit's settings for the verbs, with their outcomes in words.
+#include <QStringList>
+
+#include "cli/exit_status.h"
+#include "cli/verbs.h"
+#include "settings/setting_names.h"
+#include "settings/word_text.h"
+
+namespace {
+
+QString load_failure(const LoadResult& result) {
+    switch (result.status) {
+    case LoadStatus::Ok:
+        break;
+    case LoadStatus::NoLink:
+        return QStringLiteral("the link to the unit is down");
+    case LoadStatus::ChecksumReadFailed:
+        return QStringLiteral("the unit did not answer the request for its settings checksum");
+    case LoadStatus::MagicReadFailed:
+        return QStringLiteral("the unit did not answer the request for its settings magic number");
+    case LoadStatus::VersionReadFailed:
+        return QStringLiteral("the unit did not answer the request for its settings version");
+    case LoadStatus::CountReadFailed:
+        return QStringLiteral("the unit did not answer the request for its settings element count");
+    case LoadStatus::InvalidCount:
+        return QStringLiteral("the unit reported an invalid settings element count (%1)")
+            .arg(result.element_count);
+    case LoadStatus::RecordRejected:
+        return QStringLiteral("the settings record refused element %1").arg(result.rejected_index);
+    }
+    return QString();
+}
+
+QString setting_names_of(const std::vector<settings_struct_index>& elements) {
+    QStringList names;
+    for (const settings_struct_index index : elements) {
+        for (const SettingDef& def : settings_table()) {
+            const QString name = QString::fromLatin1(def.name);
+            if (index >= def.first && index < def.first + def.count && !names.contains(name)) {
+                names << name;
+            }
+        }
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+bool load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
+    const LoadResult result = settings_load(ctx.comms, unit);
+    if (loaded != nullptr) {
+        *loaded = result;
+    }
+    if (result.status != LoadStatus::Ok) {
+        ctx.out.error(QStringLiteral("cannot read the settings: %1").arg(load_failure(result)));
+        return false;
+    }
+    return true;
+}
+
+int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
+                       UnitRecord* unit) {
+    const UpdateResult result = settings_update(ctx.comms, working, pending, unit);
+    if (!result.failed.empty()) {
+        ctx.out.error(QStringLiteral("the unit did not take %1; nothing was saved")
+                          .arg(setting_names_of(result.failed)));
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
+int save_unit_settings(CliContext& ctx, UnitRecord* unit) {
+    const SaveResult result = settings_save(ctx.comms, unit, PendingSet{});
+    switch (result.status) {
+    case SaveStatus::Ok:
+        ctx.out.text(QStringLiteral("Saved on the unit (CRC %1)").arg(hex_word(result.crc)));
+        return kExitDone;
+    case SaveStatus::NotLoaded:
+        ctx.out.error(QStringLiteral("not saved: %1 value(s) of the unit could not be read, so "
+                                     "no CRC can be computed for its record")
+                          .arg(result.count));
+        return kExitFailed;
+    case SaveStatus::InvalidCount:
+        ctx.out.error(QStringLiteral("not saved: the unit reported an invalid settings element "
+                                     "count (%1)")
+                          .arg(result.element_count));
+        return kExitFailed;
+    case SaveStatus::VersionReadFailed:
+    case SaveStatus::CountReadFailed:
+        ctx.out.error(QStringLiteral("not saved: the unit did not answer before the save"));
+        return kExitFailed;
+    case SaveStatus::EditsPending:
+    case SaveStatus::NoLink:
+    case SaveStatus::StoreFailed:
+        break;
+    }
+    ctx.out.error(QStringLiteral("not saved: the unit did not confirm the save"));
+    return kExitFailed;
+}

@@ -1,0 +1,68 @@
+// The verbs of efis-cli. Each checks its input before anything is sent (prepare_*) and then
+// runs against the connected unit (run_*); both return an exit status.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_output.h"
+#include "cli/cli_run.h"
+#include "settings/settings_exchange.h"
+#include "settings/settings_file.h"
+
+class CommsManager;
+
+struct CliContext {
+    const CliOptions& options;
+    const CliEnvironment& env;
+    CliOutput& out;
+    CommsManager* comms;
+    // What the verb found, for the JSON result.
+    QJsonObject result;
+
+    bool cancelled() const { return env.cancel->load(); }
+};
+
+// One NAME=VALUE of 'settings set', checked.
+struct Assignment {
+    size_t setting;
+    std::vector<uint32_t> words;
+};
+
+// What the verbs take from the command line and files before the unit is reached.
+struct PreparedInput {
+    std::vector<Assignment> assignments;
+    SettingsFileRead import;
+    std::set<size_t> only;
+};
+
+int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInput* input);
+int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedInput* input);
+// The file an export writes: its directory must exist and be writable.
+int prepare_output_file(const QString& path, CliOutput& out);
+// The file an upload reads: a readable, non-empty regular file.
+int prepare_upload_file(const QString& path, CliOutput& out);
+
+int run_info(CliContext& ctx);
+int run_settings_show(CliContext& ctx);
+int run_settings_set(CliContext& ctx, const PreparedInput& input);
+int run_settings_export(CliContext& ctx);
+int run_settings_import(CliContext& ctx, const PreparedInput& input);
+int run_calibration_export(CliContext& ctx);
+int run_upload(CliContext& ctx, bool firmware);
+int run_reboot(CliContext& ctx);
+
+// Shared by the verbs: reads the whole settings record, or says why not (false). `result`
+// (may be null) receives the load's outcome.
+bool load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* result = nullptr);
+// Commits what the unit holds; the exit status.
+int save_unit_settings(CliContext& ctx, UnitRecord* unit);
+// Sends the pending elements of `working`; the exit status (1 naming what the unit did not
+// take).
+int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
+                       UnitRecord* unit);

@@ -1,0 +1,193 @@
+// info, calibration export, the two uploads and reboot.
+#include <QFileInfo>
+#include <QJsonObject>
+
+#include "cli/exit_status.h"
+#include "cli/progress_printer.h"
+#include "cli/verbs.h"
+#include "comms/canfd/canfd.h"
+#include "comms/comms.h"
+#include "comms/usb_hid/USBHID.h"
+#include "firmware_ops/firmware_ops.h"
+#include "settings/calibration_read.h"
+#include "settings/settings_backup.h"
+#include "settings/unit_file.h"
+#include "settings/word_text.h"
+
+namespace {
+
+QString generation_text() {
+    return device_firmware_at_least_0_2_12() ? QStringLiteral("current") : QStringLiteral("legacy");
+}
+
+// The file was the problem rather than the unit or the link.
+bool file_refused(upload_result_t result) {
+    switch (result) {
+    case UPLOAD_INVALID_PATH:
+    case UPLOAD_FILE_OPEN_FAILED:
+    case UPLOAD_FILE_SIZE_FAILED:
+    case UPLOAD_FILE_EMPTY:
+    case UPLOAD_HEADER_READ_FAILED:
+    case UPLOAD_TOO_LARGE:
+    case UPLOAD_FILE_READ_FAILED:
+    case UPLOAD_FILE_TRUNCATED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A new firmware may not read the old settings back: a copy is kept first, as the window does.
+void backup_settings(CliContext& ctx) {
+    UnitRecord unit;
+    const LoadResult loaded = settings_load(ctx.comms, &unit);
+    if (loaded.status != LoadStatus::Ok || !unit.unknown.empty()) {
+        ctx.out.warning(
+            QStringLiteral("the settings could not be read, so they are not backed up"));
+        return;
+    }
+    QString error;
+    const QString path = settings_backup_write(settings_backup_dir(),
+                                               unit_settings_file(ctx.comms, unit, unit.record),
+                                               kBackupsKeptPerUnit, &error);
+    if (path.isEmpty()) {
+        ctx.out.warning(QStringLiteral("settings not backed up: %1").arg(error));
+        return;
+    }
+    ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
+    ctx.result.insert(QStringLiteral("backup"), path);
+}
+
+}  // namespace
+
+int prepare_upload_file(const QString& path, CliOutput& out) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        out.error(QStringLiteral("cannot read %1: no such file").arg(path));
+        return kExitFileRefused;
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        out.error(QStringLiteral("cannot read %1: not a readable file").arg(path));
+        return kExitFileRefused;
+    }
+    if (info.size() == 0) {
+        out.error(QStringLiteral("%1 is empty").arg(path));
+        return kExitFileRefused;
+    }
+    return kExitDone;
+}
+
+int run_info(CliContext& ctx) {
+    const USBHID* usb = ctx.comms->getUSBHID();
+    const CANFD* can = ctx.comms->getCANFD();
+    const bool usb_up = usb != nullptr && usb->isConnected();
+    const bool can_up = can != nullptr && can->isConnected();
+    const QString can_name = QString::fromStdString(ctx.options.links.can_interface);
+    auto state = [](bool tried, bool up) {
+        return !tried ? QStringLiteral("not tried")
+               : up   ? QStringLiteral("answered")
+                      : QStringLiteral("no answer");
+    };
+    const QString serial = hex_word(ctx.comms->serialNumber());
+    const QString firmware = firmware_version_text(g_whoami_fwversion);
+    ctx.out.text(QStringLiteral("USB HID:      %1").arg(state(ctx.options.links.usb, usb_up)));
+    ctx.out.text(QStringLiteral("CAN FD %1: %2")
+                     .arg(can_name + QLatin1Char(':'), -6)
+                     .arg(state(ctx.options.links.can, can_up)));
+    ctx.out.text(QStringLiteral("Serial:       %1").arg(serial));
+    ctx.out.text(QStringLiteral("Firmware:     %1").arg(firmware));
+    ctx.out.text(QStringLiteral("Generation:   %1").arg(generation_text()));
+    ctx.result = QJsonObject{{QStringLiteral("usb"), state(ctx.options.links.usb, usb_up)},
+                             {QStringLiteral("can"), state(ctx.options.links.can, can_up)},
+                             {QStringLiteral("can_interface"), can_name},
+                             {QStringLiteral("serial_number"), serial},
+                             {QStringLiteral("firmware_version"), firmware},
+                             {QStringLiteral("generation"), generation_text()}};
+    return kExitDone;
+}
+
+int run_calibration_export(CliContext& ctx) {
+    const QString path = ctx.options.operands.value(0);
+    SettingsFile file = unit_settings_file(ctx.comms, UnitRecord{}, Settings_t{});
+    SENSOR_CALIB_t calibration{};
+    std::vector<int> unread;
+    read_calibration(ctx.comms, &calibration, &unread);
+    if (ctx.cancelled()) {
+        return kExitCancelled;
+    }
+    file.calibration = calibration;
+    file.calibration_unread = unread;
+    QString error;
+    if (!calibration_file_write(path, file, &error)) {
+        ctx.out.error(error);
+        return kExitFileRefused;
+    }
+    ctx.result = QJsonObject{{QStringLiteral("file"), path},
+                             {QStringLiteral("unread"), static_cast<int>(unread.size())}};
+    if (!unread.empty()) {
+        ctx.out.error(QStringLiteral("%1 calibration value(s) could not be read; written to %2 "
+                                     "as null")
+                          .arg(unread.size())
+                          .arg(path));
+        return kExitFailed;
+    }
+    ctx.out.text(QStringLiteral("Calibration exported to %1").arg(path));
+    return kExitDone;
+}
+
+int run_upload(CliContext& ctx, bool firmware) {
+    const QString path = ctx.options.operands.value(0);
+    if (firmware) {
+        backup_settings(ctx);
+    }
+    if (ctx.cancelled()) {
+        return kExitCancelled;
+    }
+    ProgressPrinter::Mode mode = ProgressPrinter::Mode::Off;
+    if (ctx.out.showsProgress()) {
+        mode = ctx.out.json()            ? ProgressPrinter::Mode::Json
+               : ctx.env.err_is_terminal ? ProgressPrinter::Mode::Terminal
+                                         : ProgressPrinter::Mode::Plain;
+    }
+    ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
+    printer.begin();
+    const QByteArray local = QFile::encodeName(path);
+    const upload_result_t result =
+        firmware ? send_fw(ctx.comms, local.constData(), ProgressPrinter::callback, &printer,
+                           ctx.env.cancel)
+                 : send_airport_db(ctx.comms, local.constData(), ProgressPrinter::callback,
+                                   &printer, ctx.env.cancel);
+    printer.finish();
+    ctx.result.insert(QStringLiteral("file"), path);
+    if (result == UPLOAD_OK) {
+        ctx.out.text(firmware ? QStringLiteral("Firmware update completed")
+                              : QStringLiteral("Airport database transfer finished"));
+        return kExitDone;
+    }
+    if (result == UPLOAD_CANCELLED) {
+        ctx.out.error(firmware ? QStringLiteral("firmware update cancelled; the unit keeps the "
+                                                "firmware it runs")
+                               : QStringLiteral("airport database transfer cancelled; the "
+                                                "database on the unit is incomplete"));
+        return kExitCancelled;
+    }
+    if (!firmware && result == UPLOAD_DB_OPEN_FAILED) {
+        ctx.out.error(
+            QStringLiteral("airport database transferred, but the unit did not reopen "
+                           "it; reconnect the unit"));
+        return kExitFailed;
+    }
+    const QString cause = QString::fromUtf8(upload_result_text(result));
+    ctx.out.error(firmware ? QStringLiteral("firmware update failed: %1").arg(cause)
+                           : QStringLiteral("airport database transfer failed: %1").arg(cause));
+    return file_refused(result) ? kExitFileRefused : kExitFailed;
+}
+
+int run_reboot(CliContext& ctx) {
+    if (enter_boot_loader(ctx.comms) <= 0) {
+        ctx.out.error(QStringLiteral("failed to send reboot command"));
+        return kExitFailed;
+    }
+    ctx.out.text(QStringLiteral("Reboot command sent to device"));
+    return kExitDone;
+}
