@@ -1,6 +1,7 @@
 #include "comms/comms.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "comms/canfd/canfd.h"
 #include "comms/usb_hid/USBHID.h"
@@ -173,4 +174,11 @@ CANFD* CommsManager::getCANFD() {
 
 uint32_t CommsManager::serialNumber() const {
     return unitSerial;
+}
+
+void CommsManager::setFrameTap(FrameTap tap) {
+    frameTap = std::move(tap);
+    const FrameTap* shown = frameTap ? &frameTap : nullptr;
+    usbHid->setFrameTap(shown);
+    canFd->setFrameTap(shown);
 }

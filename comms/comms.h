@@ -8,6 +8,7 @@
 
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/firmware.h"
+#include "comms/frame_tap.h"
 
 class USBHID;
 class CANFD;
@@ -52,6 +53,9 @@ public:
     CANFD* getCANFD();
     // The serial number the unit reported at the last successful handshake, or 0xFFFFFFFF.
     uint32_t serialNumber() const;
+    // Every frame either link sends or decodes is shown to `tap` (an empty function for
+    // none). Set it while no exchange runs.
+    void setFrameTap(FrameTap tap);
 
 private:
     // Opens one link and asks the unit for its serial number on it; a link that does not
@@ -62,6 +66,7 @@ private:
     USBHID* usbHid;
     CANFD* canFd;
     uint32_t unitSerial = 0xFFFFFFFF;
+    FrameTap frameTap;
 };
 
 // Firmware version cache, filled by the last successful handshake.

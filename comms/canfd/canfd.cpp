@@ -28,6 +28,20 @@ void report_error(int err, const std::string& text) {
     std::cerr << text << std::strerror(err) << std::endl;
 }
 
+// A classic frame's flags byte is padding, and its payload ends at 8 bytes.
+void tap_frame(const FrameTap& tap, const canfd_frame& frame, bool sent, bool fd) {
+    TappedFrame tapped;
+    tapped.time_us = frame_tap_time_us();
+    tapped.sent = sent;
+    tapped.iface = CAN_FD;
+    tapped.can_id = frame.can_id;
+    tapped.fd = fd;
+    tapped.flags = tapped.fd ? frame.flags : 0;
+    tapped.len = std::min<uint8_t>(frame.len, tapped.fd ? CANFD_MAX_DLEN : CAN_MAX_DLEN);
+    std::memcpy(tapped.data, frame.data, tapped.len);
+    tap(tapped);
+}
+
 }  // namespace
 
 CANFD::CANFD() : socket_fd(-1), connected(false) {}
@@ -135,6 +149,10 @@ int CANFD::read(COMMS_MSG_t* msg) {
         return static_cast<int>(result);
     }
     msg_from_canfd_frame(frame, msg);
+    if (frame_tap != nullptr) {
+        // A classic frame fills only the first CAN_MTU bytes.
+        tap_frame(*frame_tap, frame, false, result != static_cast<ssize_t>(CAN_MTU));
+    }
     return static_cast<int>(result);
 }
 
@@ -152,6 +170,9 @@ int CANFD::read_nowait(COMMS_MSG_t* msg) {
         return 0;
     }
     msg_from_canfd_frame(frame, msg);
+    if (frame_tap != nullptr) {
+        tap_frame(*frame_tap, frame, false, result != static_cast<ssize_t>(CAN_MTU));
+    }
     return static_cast<int>(result);
 }
 
@@ -165,6 +186,9 @@ int CANFD::write(const COMMS_MSG_t& msg) {
         const int err = errno;
         report_error(err, "CANFD::write: Write failed: ");
         return -1;
+    }
+    if (frame_tap != nullptr) {
+        tap_frame(*frame_tap, frame, true, true);
     }
     return frame.len;
 }
@@ -184,5 +208,13 @@ int CANFD::write(const uint8_t* data, size_t length) {
     }
     std::memcpy(msg.data, data + kRawHeaderLen, payload);
     const canfd_frame frame = canfd_frame_from_msg(msg);
-    return static_cast<int>(::write(socket_fd, &frame, sizeof(frame)));
+    const ssize_t result = ::write(socket_fd, &frame, sizeof(frame));
+    if (result > 0 && frame_tap != nullptr) {
+        tap_frame(*frame_tap, frame, true, true);
+    }
+    return static_cast<int>(result);
+}
+
+void CANFD::setFrameTap(const FrameTap* tap) {
+    frame_tap = tap;
 }

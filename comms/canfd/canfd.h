@@ -7,6 +7,7 @@
 #include <string>
 
 #include "EFIS_shared/comms_types.h"
+#include "comms/frame_tap.h"
 
 class CANFD {
 public:
@@ -33,8 +34,13 @@ public:
     // accepted or -1.
     int write(const uint8_t* data, size_t length);
 
+    // Shown every frame written to and read from the socket; null (the default) for none.
+    // The function must outlive its use here.
+    void setFrameTap(const FrameTap* tap);
+
 private:
     int socket_fd;
     bool connected;
     std::string interface_name;
+    const FrameTap* frame_tap = nullptr;
 };

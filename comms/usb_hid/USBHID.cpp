@@ -104,6 +104,15 @@ int USBHID::read_report(COMMS_MSG_t* msg, int timeout_ms) {
         {can_msg_payload_len(frame.msg_len), static_cast<size_t>(delivered), sizeof(frame.data)});
     std::memcpy(frame.data, buffer + kInputHeaderLen, count);
     std::memcpy(msg, &frame, sizeof(frame));
+    if (frame_tap != nullptr) {
+        TappedFrame tapped;
+        tapped.time_us = frame_tap_time_us();
+        tapped.iface = USB_HID;
+        tapped.can_id = frame.can_ID;
+        tapped.len = static_cast<uint8_t>(count);
+        std::memcpy(tapped.data, frame.data, count);
+        (*frame_tap)(tapped);
+    }
     return result;
 }
 
@@ -133,5 +142,37 @@ int USBHID::write(const uint8_t* data, size_t length) {
     if (length > 0) {
         std::memcpy(report.data() + 1, data, length);
     }
-    return hid_write(device_handle, report.data(), report.size());
+    const int result = hid_write(device_handle, report.data(), report.size());
+    if (result > 0 && frame_tap != nullptr) {
+        tap_sent(data, length);
+    }
+    return result;
+}
+
+void USBHID::setFrameTap(const FrameTap* tap) {
+    frame_tap = tap;
+}
+
+// The report as the unit reads it: header bytes that are missing count as zero, and the
+// payload is what the length code asks for as far as the report reaches. `data` may be null
+// when `length` is 0.
+void USBHID::tap_sent(const uint8_t* data, size_t length) const {
+    uint8_t header[kOutputHeaderLen] = {};
+    if (length > 0) {
+        std::memcpy(header, data, std::min(length, kOutputHeaderLen));
+    }
+    TappedFrame tapped;
+    tapped.time_us = frame_tap_time_us();
+    tapped.sent = true;
+    tapped.iface = USB_HID;
+    tapped.can_id = static_cast<uint32_t>(header[0]) | static_cast<uint32_t>(header[1]) << 8 |
+                    static_cast<uint32_t>(header[2]) << 16 | static_cast<uint32_t>(header[3]) << 24;
+    const size_t carried = length > kOutputHeaderLen ? length - kOutputHeaderLen : 0;
+    const size_t count = std::min(
+        static_cast<size_t>(can_msg_payload_len(static_cast<CAN_MSG_LEN_t>(header[4]))), carried);
+    tapped.len = static_cast<uint8_t>(count);
+    if (count > 0) {
+        std::memcpy(tapped.data, data + kOutputHeaderLen, count);
+    }
+    (*frame_tap)(tapped);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "EFIS_shared/comms_types.h"
+#include "comms/frame_tap.h"
 
 struct hid_device_;
 
@@ -33,10 +34,16 @@ public:
     // Sends `length` raw bytes behind the report ID; returns hid_write's result or -1.
     int write(const uint8_t* data, size_t length);
 
+    // Shown every report written and every frame decoded; null (the default) for none. The
+    // function must outlive its use here.
+    void setFrameTap(const FrameTap* tap);
+
 private:
     int read_report(COMMS_MSG_t* msg, int timeout_ms);
+    void tap_sent(const uint8_t* data, size_t length) const;
 
     hid_device_* device_handle;
     bool connected;
     uint8_t report_ID;
+    const FrameTap* frame_tap = nullptr;
 };

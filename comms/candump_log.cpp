@@ -1,0 +1,149 @@
+#include "comms/candump_log.h"
+
+#include <linux/can.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr const char* kUsbInterfaceName = "usbhid";
+// Room for a line of a 64-byte frame need not be found twice per frame.
+constexpr size_t kLineReserve = 192;
+// Far fewer write calls than the default buffer of a page over a long upload.
+constexpr size_t kFileBuffer = 1 << 16;
+
+void append_hex(std::string* out, uint32_t value, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+        out->push_back(kHexDigits[(value >> shift) & 0xF]);
+    }
+}
+
+std::string write_error(const std::string& path, int err) {
+    return "cannot write " + path + ": " + std::strerror(err);
+}
+
+}  // namespace
+
+std::string candump_line(const TappedFrame& f, const std::string& interface_name) {
+    char stamp[48] = {};
+    std::snprintf(stamp, sizeof(stamp), "(%lld.%06lld) ",
+                  static_cast<long long>(f.time_us / 1000000),
+                  static_cast<long long>(f.time_us % 1000000));
+    std::string line;
+    line.reserve(kLineReserve + interface_name.size());
+    line += stamp;
+    line += interface_name;
+    line += ' ';
+
+    // USB reports carry neither error nor remote frames: only the identifier's width counts.
+    const bool usb = f.iface == USB_HID;
+    const bool error_frame = !usb && (f.can_id & CAN_ERR_FLAG) != 0;
+    if (error_frame) {
+        append_hex(&line, f.can_id & (CAN_ERR_MASK | CAN_ERR_FLAG), 8);
+    } else if ((f.can_id & CAN_EFF_FLAG) != 0) {
+        append_hex(&line, f.can_id & CAN_EFF_MASK, 8);
+    } else {
+        append_hex(&line, f.can_id & CAN_SFF_MASK, 3);
+    }
+
+    line += '#';
+    if (usb || (f.fd && !error_frame)) {
+        line += '#';
+        line += kHexDigits[usb ? 0 : f.flags & 0x0F];
+    } else if ((f.can_id & CAN_RTR_FLAG) != 0 && !error_frame) {
+        line += 'R';
+        return line;
+    }
+    const size_t len = std::min<size_t>(f.len, sizeof(f.data));
+    for (size_t i = 0; i < len; ++i) {
+        append_hex(&line, f.data[i], 2);
+    }
+    return line;
+}
+
+CandumpTrace::~CandumpTrace() {
+    close(nullptr);
+}
+
+bool CandumpTrace::open(const std::string& path, const std::string& can_interface_name,
+                        std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!close_locked(error)) {
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        const int err = errno;
+        if (error != nullptr) {
+            *error = write_error(path, err);
+        }
+        return false;
+    }
+    if (std::setvbuf(file, nullptr, _IOFBF, kFileBuffer) != 0) {
+        const int err = errno;
+        std::fclose(file);
+        if (error != nullptr) {
+            *error = write_error(path, err);
+        }
+        return false;
+    }
+    file_ = file;
+    path_ = path;
+    can_interface_name_ = can_interface_name;
+    write_errno_ = 0;
+    return true;
+}
+
+FrameTap CandumpTrace::tap() {
+    return [this](const TappedFrame& f) { write_line(f); };
+}
+
+bool CandumpTrace::close(std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return close_locked(error);
+}
+
+void CandumpTrace::write_line(const TappedFrame& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ == nullptr) {
+        return;
+    }
+    std::string line =
+        candump_line(f, f.iface == USB_HID ? kUsbInterfaceName : can_interface_name_);
+    line += '\n';
+    // The tap runs inside the links' calls, whose callers may still look at errno.
+    const int saved_errno = errno;
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() && write_errno_ == 0) {
+        write_errno_ = errno != 0 ? errno : EIO;
+    }
+    errno = saved_errno;
+}
+
+bool CandumpTrace::close_locked(std::string* error) {
+    if (file_ == nullptr) {
+        return true;
+    }
+    int err = write_errno_;
+    if (std::fflush(file_) != 0 && err == 0) {
+        err = errno;
+    }
+    if (std::ferror(file_) != 0 && err == 0) {
+        err = EIO;
+    }
+    if (std::fclose(file_) != 0 && err == 0) {
+        err = errno;
+    }
+    file_ = nullptr;
+    write_errno_ = 0;
+    if (err != 0) {
+        if (error != nullptr) {
+            *error = write_error(path_, err);
+        }
+        return false;
+    }
+    return true;
+}
