@@ -90,13 +90,16 @@ int run_info(CliContext& ctx) {
     };
     const QString serial = hex_word(ctx.comms->serialNumber());
     const QString firmware = firmware_version_text(g_whoami_fwversion);
-    ctx.out.text(QStringLiteral("USB HID:      %1").arg(state(ctx.options.links.usb, usb_up)));
-    ctx.out.text(QStringLiteral("CAN FD %1: %2")
-                     .arg(can_name + QLatin1Char(':'), -6)
-                     .arg(state(ctx.options.links.can, can_up)));
-    ctx.out.text(QStringLiteral("Serial:       %1").arg(serial));
-    ctx.out.text(QStringLiteral("Firmware:     %1").arg(firmware));
-    ctx.out.text(QStringLiteral("Generation:   %1").arg(generation_text()));
+    const std::pair<QString, QString> lines[] = {
+        {QStringLiteral("USB HID:"), state(ctx.options.links.usb, usb_up)},
+        {QStringLiteral("CAN FD %1:").arg(can_name), state(ctx.options.links.can, can_up)},
+        {QStringLiteral("Serial:"), serial},
+        {QStringLiteral("Firmware:"), firmware},
+        {QStringLiteral("Generation:"), generation_text()},
+    };
+    for (const auto& [label, value] : lines) {
+        ctx.out.text(QStringLiteral("%1 %2").arg(label, -13).arg(value));
+    }
     ctx.result = QJsonObject{{QStringLiteral("usb"), state(ctx.options.links.usb, usb_up)},
                              {QStringLiteral("can"), state(ctx.options.links.can, can_up)},
                              {QStringLiteral("can_interface"), can_name},

@@ -7,6 +7,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStringList>
 #include <atomic>
 #include <cstdio>
@@ -95,6 +96,13 @@ inline CliResult run_cli(const QStringList& args, std::atomic<bool>* cancel,
     result.out = slurp(out);
     result.err = slurp(err);
     return result;
+}
+
+// Whether the pattern (Perl-style) is found in the text; \\A and \\z anchor a whole match.
+inline bool found(const std::string& text, const std::string& pattern) {
+    const QRegularExpression re(QString::fromStdString(pattern));
+    EXPECT_TRUE(re.isValid()) << pattern;
+    return re.match(QString::fromStdString(text)).hasMatch();
 }
 
 inline std::string temp_path(const std::string& name) {

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <cstring>
 #include <fstream>
-#include <regex>
 
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/mem_layout.h"
@@ -68,8 +67,8 @@ TEST_P(CliUpload, FirmwareFromANonTerminalPrintsPlainLinesAndLands) {
         << r.out;
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
     // Each stage's first and last report, and a line every five seconds of the clock.
-    EXPECT_TRUE(std::regex_search(r.err, std::regex("Erasing: block 1 of 4 \\(25%\\)\n"))) << r.err;
-    EXPECT_NE(r.err.find("Writing: 200.1 KiB of 200.1 KiB (100%)"), std::string::npos) << r.err;
+    EXPECT_TRUE(cli_test::found(r.err, ("Erasing: block 1 of 4 \\(25%\\)\n"))) << r.err;
+    EXPECT_NE(r.err.find("Writing: 200.0 KiB of 200.0 KiB (100%)"), std::string::npos) << r.err;
     const auto writes = std::count(r.err.begin(), r.err.end(), 'W');
     EXPECT_GE(writes, 3);
     EXPECT_LE(writes, 3 + static_cast<long>(image.size() / 64 * 0.05 * 2 / 5.0));
@@ -83,8 +82,7 @@ TEST_P(CliUpload, TerminalRedrawsOneLineInPlace) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_GT(std::count(r.err.begin(), r.err.end(), '\r'), 5);
     // The redrawn line ends with one newline once the upload is over.
-    EXPECT_TRUE(std::regex_search(r.err, std::regex("\rWriting: [^\r\n]*\\(100%\\)[^\r\n]*\n")))
-        << r.err;
+    EXPECT_TRUE(cli_test::found(r.err, ("\rWriting: [^\r\n]*\\(100%\\)[^\r\n]*\n"))) << r.err;
     EXPECT_NE(r.out.find("Airport database transfer finished"), std::string::npos);
 }
 
@@ -154,7 +152,7 @@ TEST_P(CliUpload, UnitThatStopsAnsweringFailsTheUpload) {
     const CliResult r = run_cli({"--quiet", "firmware", QString::fromStdString(path)}, &cancel);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(std::regex_match(r.err, std::regex("efis-cli: firmware update failed: [^\n]+\n")))
+    EXPECT_TRUE(cli_test::found(r.err, ("\\Aefis-cli: firmware update failed: [^\n]+\n\\z")))
         << r.err;
 }
 
