@@ -10,7 +10,7 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr const char* kUsbInterfaceName = "usbhid";
-// Room for a line of a 64-byte frame need not be found twice per frame.
+// Enough for the longest line (a 64-byte frame), so that building one allocates once.
 constexpr size_t kLineReserve = 192;
 // Far fewer write calls than the default buffer of a page over a long upload.
 constexpr size_t kFileBuffer = 1 << 16;

@@ -80,9 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "(1700000000.123456) can0 380##178563412"},
         LineCase{"FdWithoutBitRateSwitch", tapped(CAN_FD, 0x010, true, 0, {0xEF, 0x15}), "can0",
                  "(1700000000.123456) can0 010##0EF15"},
-        LineCase{"FdWithErrorStateIndicator",
-                 tapped(CAN_FD, 0x7FF, true, CANFD_BRS | CANFD_ESI, {0xA5}), "vcan0",
-                 "(1700000000.123456) vcan0 7FF##3A5"},
         LineCase{"FdFlagsAboveTheLowDigitLeftOut", tapped(CAN_FD, 0x001, true, 0xF1, {0x00}),
                  "can0", "(1700000000.123456) can0 001##100"},
         LineCase{"FdZeroLength", tapped(CAN_FD, 0x730, true, CANFD_BRS, {}), "can0",
@@ -100,16 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ClassicDataFrame",
                  tapped(CAN_FD, 0x123, false, 0, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}),
                  "can0", "(1700000000.123456) can0 123#0102030405060708"},
-        LineCase{"ClassicEmptyDataFrame", tapped(CAN_FD, 0x123, false, 0, {}), "can0",
-                 "(1700000000.123456) can0 123#"},
         LineCase{"ClassicExtendedDataFrame",
                  tapped(CAN_FD, 0x1ABCDEF0 | CAN_EFF_FLAG, false, 0, {0xFF}), "can0",
                  "(1700000000.123456) can0 1ABCDEF0#FF"},
         LineCase{"ClassicRemoteFrame", overlong_classic_rtr(), "can0",
                  "(1700000000.123456) can0 123#R"},
-        LineCase{"ClassicExtendedRemoteFrame",
-                 tapped(CAN_FD, 0x00000123 | CAN_EFF_FLAG | CAN_RTR_FLAG, false, 0, {}), "can0",
-                 "(1700000000.123456) can0 00000123#R"},
         LineCase{"ErrorFrame",
                  tapped(CAN_FD, CAN_ERR_FLAG | CAN_ERR_CRTL, false, 0,
                         {0x00, CAN_ERR_CRTL_RX_WARNING, 0, 0, 0, 0, 0, 0}),
@@ -119,22 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
                         {0x00, 0x01}),
                  "can0", "(1700000000.123456) can0 20000040#0001"},
         LineCase{"UsbFrameIsFdWithFlagsZero",
-                 tapped(USB_HID, 0x380, true, 0, {0x78, 0x56, 0x34, 0x12}), "usbhid",
+                 tapped(USB_HID, 0x380, false, CANFD_BRS, {0x78, 0x56, 0x34, 0x12}), "usbhid",
                  "(1700000000.123456) usbhid 380##078563412"},
-        LineCase{"UsbFrameNeverClassicNorFlagged", tapped(USB_HID, 0x370, false, CANFD_BRS, {0x18}),
-                 "usbhid", "(1700000000.123456) usbhid 370##018"},
         LineCase{"UsbIdentifierBitsAreNotErrorOrRemote",
                  tapped(USB_HID, 0x010 | CAN_ERR_FLAG | CAN_RTR_FLAG, true, 0, {0xEF, 0x15}),
                  "usbhid", "(1700000000.123456) usbhid 010##0EF15"},
-        LineCase{"UsbExtendedIdentifier", tapped(USB_HID, 0x00ABCDEF | CAN_EFF_FLAG, true, 0, {}),
-                 "usbhid", "(1700000000.123456) usbhid 00ABCDEF##0"},
         LineCase{"MicrosecondsZeroPadded", tapped(CAN_FD, 0x380, true, 1, {}, 1700000000000042),
                  "can0", "(1700000000.000042) can0 380##1"},
-        LineCase{"MicrosecondsJustUnderASecond",
-                 tapped(CAN_FD, 0x380, true, 1, {}, 1700000000999999), "can0",
-                 "(1700000000.999999) can0 380##1"},
-        LineCase{"TimeZero", tapped(CAN_FD, 0x380, true, 1, {}, 0), "can0",
-                 "(0.000000) can0 380##1"},
         LineCase{"InterfaceNameAsGiven", tapped(CAN_FD, 0x380, true, 1, {}, 1000000), "efis-bus.1",
                  "(1.000000) efis-bus.1 380##1"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -263,19 +246,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, CandumpTraceOpen,
                                            OpenFailure{"Directory", "/", EISDIR}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CandumpTraceFull, CloseReportsTheLinesThatCouldNotBeWritten) {
-    if (access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "/dev/full is not available";
-    }
-    CandumpTrace trace;
-    std::string error;
-    ASSERT_TRUE(trace.open("/dev/full", "can0", &error)) << error;
-    trace.tap()(tapped(CAN_FD, 0x380, true, 1, {0x01}));
-    EXPECT_FALSE(trace.close(&error));
-    EXPECT_EQ(error, "cannot write /dev/full: " + std::string(std::strerror(ENOSPC)));
-}
-
-TEST(CandumpTraceFull, FailedWritesDuringTheTraceAreReportedAtClose) {
+TEST(CandumpTraceFull, AFullDiskIsReportedAtClose) {
     if (access("/dev/full", W_OK) != 0) {
         GTEST_SKIP() << "/dev/full is not available";
     }

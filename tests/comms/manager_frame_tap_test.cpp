@@ -115,17 +115,4 @@ TEST_F(ManagerTapTest, ShowsEveryFrameOfHandshakeAndValueReadInOrder) {
     EXPECT_EQ(frames.size(), expected.size()) << "nothing shown once the tap is cleared";
 }
 
-TEST_F(ManagerTapTest, ReplacingTheTapStopsTheFirst) {
-    CommsManager comms;
-    ASSERT_TRUE(comms.connectUSB(vendor_id, product_id));
-    std::vector<TappedFrame> first;
-    comms.setFrameTap([&first](const TappedFrame& f) { first.push_back(f); });
-    comms.setFrameTap([this](const TappedFrame& f) { frames.push_back(f); });
-    ASSERT_TRUE(read_brightness(comms));
-    EXPECT_TRUE(first.empty());
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_TRUE(frames[0].sent);
-    EXPECT_FALSE(frames[1].sent);
-}
-
 }  // namespace

@@ -8,7 +8,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
 #include "tests/kernel/kernel_test_support.h"
 
@@ -210,6 +213,93 @@ TEST_F(CanFdOnVcan, OwnFramesAreNotReadBack) {
     errno = 0;
     EXPECT_EQ(canfd_.read(&got), -1);
     EXPECT_EQ(errno, EAGAIN);
+}
+
+TEST_F(CanFdOnVcan, TapShowsTheExactFramesOnTheSocket) {
+    std::vector<TappedFrame> tapped;
+    const FrameTap tap = [&tapped](const TappedFrame& f) { tapped.push_back(f); };
+    canfd_.setFrameTap(&tap);
+    const int64_t before_us = frame_tap_time_us();
+    canfd_frame f;
+
+    const COMMS_MSG_t out = frame(0x390, CAN_12_BYTES, 0x11);
+    ASSERT_EQ(canfd_.write(out), 12);
+    ASSERT_EQ(peer_->receive(&f), 72);
+    const uint8_t raw[] = {0x10, 0x00, 0x00, 0x00, CAN_2_BYTES, 0xEF, 0x15};
+    ASSERT_EQ(canfd_.write(raw, sizeof(raw)), 72);
+    ASSERT_EQ(peer_->receive(&f), 72);
+
+    uint8_t data[64];
+    for (int i = 0; i < 64; ++i) {
+        data[i] = static_cast<uint8_t>(0x80 + i);
+    }
+    COMMS_MSG_t got{};
+    ASSERT_TRUE(peer_->send_fd(0x00ABCDEF | CAN_EFF_FLAG, data, 48));
+    ASSERT_EQ(canfd_.read(&got), 72);
+    ASSERT_TRUE(peer_->send_classic(0x123, data, 8));
+    ASSERT_EQ(canfd_.read(&got), 16);
+    ASSERT_TRUE(peer_->send_classic(0x7FF | CAN_RTR_FLAG, data, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(canfd_.read_nowait(&got), 16);
+
+    // Neither a time-out nor an empty socket is a frame.
+    EXPECT_EQ(canfd_.read(&got), -1);
+    EXPECT_EQ(canfd_.read_nowait(&got), 0);
+    const int64_t after_us = frame_tap_time_us();
+
+    struct Expected {
+        bool sent;
+        uint32_t can_id;
+        bool fd;
+        uint8_t len;
+        const uint8_t* data;
+    };
+    const Expected expected[] = {
+        {true, 0x390, true, 12, out.data},
+        {true, 0x010, true, 2, raw + 5},
+        {false, 0x00ABCDEF | CAN_EFF_FLAG, true, 48, data},
+        {false, 0x123, false, 8, data},
+        {false, 0x7FF | CAN_RTR_FLAG, false, 0, data},
+    };
+    ASSERT_EQ(tapped.size(), sizeof(expected) / sizeof(expected[0]));
+    int64_t previous_us = before_us;
+    for (size_t i = 0; i < tapped.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const TappedFrame& t = tapped[i];
+        const Expected& e = expected[i];
+        EXPECT_EQ(t.sent, e.sent);
+        EXPECT_EQ(t.iface, CAN_FD);
+        EXPECT_EQ(t.can_id, e.can_id);
+        EXPECT_EQ(t.fd, e.fd);
+        EXPECT_EQ(t.len, e.len);
+        EXPECT_EQ(std::memcmp(t.data, e.data, e.len), 0);
+        for (size_t b = e.len; b < sizeof(t.data); ++b) {
+            ASSERT_EQ(t.data[b], 0) << "byte " << b;
+        }
+        if (e.sent) {
+            EXPECT_EQ(t.flags, CANFD_BRS) << "the frame as written";
+        } else if (e.fd) {
+            // Newer kernels also mark a received CAN FD frame with CANFD_FDF.
+            EXPECT_EQ(t.flags & (CANFD_BRS | CANFD_ESI), CANFD_BRS);
+        } else {
+            EXPECT_EQ(t.flags, 0);
+        }
+        EXPECT_GE(t.time_us, previous_us);
+        EXPECT_LE(t.time_us, after_us);
+        previous_us = t.time_us;
+    }
+    // The classic frames as a trace writes them, after the time.
+    for (const auto& [index, tail] :
+         {std::pair<size_t, std::string>{3, ") can0 123#8081828384858687"},
+          std::pair<size_t, std::string>{4, ") can0 7FF#R"}}) {
+        const std::string line = candump_line(tapped[index], "can0");
+        EXPECT_EQ(line.substr(line.find(')')), tail);
+    }
+
+    canfd_.setFrameTap(nullptr);
+    ASSERT_EQ(canfd_.write(out), 12);
+    ASSERT_EQ(peer_->receive(&f), 72);
+    EXPECT_EQ(tapped.size(), sizeof(expected) / sizeof(expected[0]));
 }
 
 TEST(CanFdClosed, WriteAndReadFailWhileClosed) {
