@@ -4,8 +4,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 
+#include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/get_set.h"
@@ -249,6 +252,43 @@ TEST_P(CliTest, RebootSendsTheBootLoaderRequest) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(emu_hid::unit().reboot_count(), 1u);
     EXPECT_NE(r.out.find("Reboot command sent to device"), std::string::npos);
+}
+
+TEST_P(CliTest, TraceHoldsEveryFrameInCandumpForm) {
+    const std::string trace = temp_path("trace.log");
+    emu_hid::clear_output_reports();
+    const CliResult r = run({"--trace", QString::fromStdString(trace), "settings", "show"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::vector<uint8_t>> sent = emu_hid::output_reports();
+    std::istringstream lines(cli_test::read_file(trace));
+    std::string line;
+    size_t count = 0;
+    size_t next_sent = 0;
+    const QRegularExpression form(
+        QStringLiteral("\\A\\([0-9]+\\.[0-9]{6}\\) usbhid ([0-9A-F]{3}##0[0-9A-F]*)\\z"));
+    while (std::getline(lines, line)) {
+        ++count;
+        const QRegularExpressionMatch m = form.match(QString::fromStdString(line));
+        ASSERT_TRUE(m.hasMatch()) << line;
+        if (next_sent < sent.size()) {
+            // The report: ID 5, can_ID little-endian, length code, payload.
+            const std::vector<uint8_t>& report = sent[next_sent];
+            QString expected =
+                QStringLiteral("%1##0").arg(report[1] | report[2] << 8, 3, 16, QLatin1Char('0'));
+            const size_t length = std::min<size_t>(
+                can_msg_payload_len(static_cast<CAN_MSG_LEN_t>(report[5])), report.size() - 6);
+            for (size_t i = 0; i < length; ++i) {
+                expected += QStringLiteral("%1").arg(report[6 + i], 2, 16, QLatin1Char('0'));
+            }
+            if (m.captured(1) == expected.toUpper()) {
+                ++next_sent;
+            }
+        }
+    }
+    EXPECT_EQ(next_sent, sent.size());  // every request, in order
+    // One answer to each, but a legacy unit ignores the current identification request.
+    EXPECT_EQ(count, 2 * sent.size() - (GetParam().gen == emu::Generation::Legacy ? 1 : 0));
+    std::remove(trace.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, CliTest, ::testing::ValuesIn(kGenerations),
