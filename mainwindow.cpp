@@ -312,6 +312,7 @@ MainWindow::MainWindow(QWidget* parent)
     statusBar()->addPermanentWidget(backupLabel);
     statusBar()->addPermanentWidget(pendingLabel);
     setupFileMenu();
+    setupTransferControls();
     auto* singleLine = new SingleLineKeys(this);
     for (QPlainTextEdit* field : {ui->text_registration_num, ui->text_icao}) {
         field->setTabChangesFocus(true);
@@ -804,6 +805,11 @@ void MainWindow::onRebootClicked() {
         informative += QStringLiteral(" %1 edit(s) not sent yet stay in the form only.")
                            .arg(pending_setting_count(changed_values));
     }
+    if (firmwareIncomplete) {
+        informative += QStringLiteral(
+            " The last firmware update did not complete: the firmware bank holds an incomplete "
+            "image, and the unit must not start into it.");
+    }
     if (!confirm(QStringLiteral("Reboot the EFIS?"), informative, QStringLiteral("Reboot"))) {
         return;
     }
@@ -821,6 +827,10 @@ void MainWindow::onRebootClicked() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closeDuringTransfer()) {
+        event->ignore();
+        return;
+    }
     if (changed_values.empty() && !unitRecord.sent_not_saved) {
         event->accept();
         return;

@@ -8,9 +8,11 @@
 #include <QThread>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <set>
 
 #include "EFIS_shared/settings_types.h"
+#include "firmware_ops/transfer_meter.h"
 #include "settings/settings_exchange.h"
 #include "settings/settings_file.h"
 
@@ -21,6 +23,8 @@ class MainWindow;
 class CommsManager;
 class QCloseEvent;
 class QLabel;
+class QProgressBar;
+class QPushButton;
 
 // Formats every Qt log message of the process as one line on standard error.
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
@@ -37,8 +41,14 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
-    void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+    // A progress report of the running upload: the bar's position, the status text, and
+    // the report itself (phase 0 erase in blocks, phase 1 write in bytes) for its figures.
+    void applyFirmwareUploadProgress(int bar_0_10000, const QString& status, uint32_t current,
+                                     uint32_t total, int phase);
+    void applyAirportUploadProgress(int bar_0_10000, const QString& status, uint32_t current,
+                                    uint32_t total, int phase);
+    // The steady clock, in seconds, that transfer figures are measured with (tests set one).
+    void setTransferClock(std::function<double()> clock);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -126,6 +136,18 @@ private:
     void setDeviceActionsEnabled(bool enabled);
     void onFirmwareUploadFinished();
     void onAirportUploadFinished();
+    // The summary and Cancel button of each transfer tab, the figures on the running bar.
+    void setupTransferControls();
+    void showTransferPlan(bool firmware);
+    void startTransferFigures();
+    void showTransferFigures(QProgressBar* bar, uint32_t current, uint32_t total, int phase);
+    void logTransferFigures(const char* what);
+    void setCancelButtons();
+    void transferEnded();
+    void cancelTransfer();
+    // Asks whether a transfer should keep running when the window is closed; true when the
+    // close may go ahead now.
+    bool closeDuringTransfer();
 
     Ui::MainWindow* ui;
     QString firmwareFilePath;
@@ -140,8 +162,23 @@ private:
     QLabel* backupLabel = nullptr;
     QPointer<QThread> firmwareUploadThread;
     QPointer<QThread> airportUploadThread;
-    // Set when the window closes during an upload; the worker stops between packets.
+    // Set by Cancel, or when the window is closed during an upload; the worker stops between
+    // packets.
     std::atomic<bool> uploadCancel{false};
+    QLabel* firmwareSummary = nullptr;
+    QLabel* airportSummary = nullptr;
+    QPushButton* cancelFirmwareButton = nullptr;
+    QPushButton* cancelAirportButton = nullptr;
+    std::function<double()> transferClock;
+    TransferMeter transferMeter;
+    int transferPhase = -1;
+    double transferStart = 0.0;
+    double stageStart = 0.0;
+    uint64_t transferBytes = 0;
+    // A firmware upload stopped after the bank was erased: the bank holds no whole image.
+    bool firmwareIncomplete = false;
+    // The user chose to stop the transfer and close: the window closes once it has ended.
+    bool closeWhenStopped = false;
     // Outcome of the last upload of each kind (an upload_result_t), set by the worker.
     std::atomic<uint32_t> firmwareUploadResult{0};
     std::atomic<uint32_t> airportUploadResult{0};

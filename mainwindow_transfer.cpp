@@ -4,11 +4,18 @@
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
+#include <chrono>
 
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
+#include "firmware_ops/transfer_plan.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "upload_progress_throttle.h"
@@ -39,7 +46,9 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void* use
     MainWindow* window = ctx->window;
     QMetaObject::invokeMethod(
         window,
-        [window, bar, text]() { window->applyFirmwareUploadProgress(static_cast<int>(bar), text); },
+        [window, bar, text, current, total, phase]() {
+            window->applyFirmwareUploadProgress(static_cast<int>(bar), text, current, total, phase);
+        },
         Qt::QueuedConnection);
 }
 
@@ -59,8 +68,27 @@ void airport_progress_callback(uint32_t current, uint32_t total, int phase, void
     MainWindow* window = ctx->window;
     QMetaObject::invokeMethod(
         window,
-        [window, bar, text]() { window->applyAirportUploadProgress(static_cast<int>(bar), text); },
+        [window, bar, text, current, total, phase]() {
+            window->applyAirportUploadProgress(static_cast<int>(bar), text, current, total, phase);
+        },
         Qt::QueuedConnection);
+}
+
+// Results of an upload that stopped before the first erase.
+bool firmware_left_untouched(upload_result_t result) {
+    switch (result) {
+    case UPLOAD_NOT_CONNECTED:
+    case UPLOAD_INVALID_PATH:
+    case UPLOAD_NO_PARTITION:
+    case UPLOAD_FILE_OPEN_FAILED:
+    case UPLOAD_FILE_SIZE_FAILED:
+    case UPLOAD_FILE_EMPTY:
+    case UPLOAD_HEADER_READ_FAILED:
+    case UPLOAD_TOO_LARGE:
+        return true;
+    default:
+        return false;
+    }
 }
 
 using UploadFunction = upload_result_t (*)(CommsManager*, const char*, fw_progress_callback_t,
@@ -83,15 +111,19 @@ QThread* makeUploadWorker(MainWindow* window, UploadFunction upload,
 
 }  // namespace
 
-void MainWindow::applyFirmwareUploadProgress(int bar_0_10000, const QString& status) {
+void MainWindow::applyFirmwareUploadProgress(int bar_0_10000, const QString& status,
+                                             uint32_t current, uint32_t total, int phase) {
     ui->progressBar_firmware->setRange(0, static_cast<int>(kUploadBarMax));
     ui->progressBar_firmware->setValue(bar_0_10000);
+    showTransferFigures(ui->progressBar_firmware, current, total, phase);
     statusBar()->showMessage(status, 0);
 }
 
-void MainWindow::applyAirportUploadProgress(int bar_0_10000, const QString& status) {
+void MainWindow::applyAirportUploadProgress(int bar_0_10000, const QString& status,
+                                            uint32_t current, uint32_t total, int phase) {
     ui->progressBar_airports->setRange(0, static_cast<int>(kUploadBarMax));
     ui->progressBar_airports->setValue(bar_0_10000);
+    showTransferFigures(ui->progressBar_airports, current, total, phase);
     statusBar()->showMessage(status, 0);
 }
 
@@ -127,6 +159,7 @@ void MainWindow::onBrowseClicked() {
     ui->text_firmware_file->setEnabled(true);
     ui->pushButton_start_update->setEnabled(true);
     ui->progressBar_firmware->setEnabled(true);
+    showTransferPlan(true);
 }
 
 void MainWindow::onBrowseAirportsClicked() {
@@ -140,6 +173,7 @@ void MainWindow::onBrowseAirportsClicked() {
     ui->text_firmware_file_2->setEnabled(true);
     ui->pushButton_start_airport->setEnabled(true);
     ui->progressBar_airports->setEnabled(true);
+    showTransferPlan(false);
 }
 
 void MainWindow::onStartUpdateClicked() {
@@ -177,9 +211,11 @@ void MainWindow::onStartUpdateClicked() {
     statusBar()->showMessage(QStringLiteral("Starting firmware update..."), 0);
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
+    uploadCancel = false;
     QThread* worker = makeUploadWorker(this, send_fw, fw_progress_callback, firmwareFilePath, comms,
                                        &uploadCancel, &firmwareUploadResult);
     firmwareUploadThread = worker;
+    startTransferFigures();
     connect(worker, &QThread::finished, this, [this]() { onFirmwareUploadFinished(); });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start(QThread::InheritPriority);
@@ -217,10 +253,12 @@ void MainWindow::onStartAirportClicked() {
     statusBar()->showMessage(QStringLiteral("Starting airport database transfer..."), 0);
     qDebug() << "Airport database upload:" << airportDbFilePath;
 
+    uploadCancel = false;
     QThread* worker =
         makeUploadWorker(this, send_airport_db, airport_progress_callback, airportDbFilePath, comms,
                          &uploadCancel, &airportUploadResult);
     airportUploadThread = worker;
+    startTransferFigures();
     connect(worker, &QThread::finished, this, [this]() { onAirportUploadFinished(); });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start(QThread::InheritPriority);
@@ -242,8 +280,16 @@ void MainWindow::onFirmwareUploadFinished() {
         statusBar()->showMessage(QStringLiteral("Error: Firmware update failed: ") + cause, 0);
         qDebug() << "Firmware update process failed:" << cause;
     }
+    logTransferFigures("Firmware upload");
+    // Once the bank is being erased it holds no whole image until an upload completes.
+    firmwareIncomplete = result != UPLOAD_OK && !firmware_left_untouched(result);
+    firmwareSummary->setText(
+        firmwareIncomplete
+            ? QStringLiteral("The firmware bank now holds an incomplete image: do not reboot the "
+                             "unit into it until an update has completed.")
+            : firmwareSummary->text());
     firmwareUploadThread.clear();
-    setDeviceActionsEnabled(!transferRunning());
+    transferEnded();
 }
 
 void MainWindow::onAirportUploadFinished() {
@@ -268,6 +314,192 @@ void MainWindow::onAirportUploadFinished() {
             QStringLiteral("Error: Airport database transfer failed: ") + cause, 0);
         qDebug() << "Airport database transfer failed:" << cause;
     }
+    logTransferFigures("Airport database upload");
     airportUploadThread.clear();
+    transferEnded();
+}
+
+void MainWindow::transferEnded() {
     setDeviceActionsEnabled(!transferRunning());
+    setCancelButtons();
+    if (closeWhenStopped && !transferRunning()) {
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void MainWindow::setupTransferControls() {
+    transferClock = []() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    auto summary = [](QWidget* parent, const char* name) {
+        auto* label = new QLabel(parent);
+        label->setObjectName(QLatin1String(name));
+        label->setWordWrap(true);
+        label->setMinimumWidth(320);
+        return label;
+    };
+    auto cancel = [this](QWidget* parent, const char* name) {
+        auto* button = new QPushButton(QStringLiteral("Cancel"), parent);
+        button->setObjectName(QLatin1String(name));
+        QFont font = button->font();
+        font.setPointSize(12);
+        button->setFont(font);
+        button->setEnabled(false);
+        connect(button, &QPushButton::clicked, this, [this]() { cancelTransfer(); });
+        return button;
+    };
+    firmwareSummary = summary(ui->frame, "label_firmware_summary");
+    cancelFirmwareButton = cancel(ui->frame, "pushButton_cancel_update");
+    airportSummary = summary(ui->frame_2, "label_airport_summary");
+    cancelAirportButton = cancel(ui->frame_2, "pushButton_cancel_airport");
+    // The summary below the file name; Cancel below the bar.
+    ui->firmware_frame_layout->insertWidget(
+        ui->firmware_frame_layout->indexOf(ui->text_firmware_file) + 1, firmwareSummary);
+    ui->firmware_frame_layout->insertWidget(
+        ui->firmware_frame_layout->indexOf(ui->progressBar_firmware) + 1, cancelFirmwareButton);
+    ui->airport_frame_layout->insertWidget(
+        ui->airport_frame_layout->indexOf(ui->text_firmware_file_2) + 1, airportSummary);
+    ui->airport_frame_layout->insertWidget(
+        ui->airport_frame_layout->indexOf(ui->progressBar_airports) + 1, cancelAirportButton);
+}
+
+void MainWindow::setTransferClock(std::function<double()> clock) {
+    transferClock = std::move(clock);
+}
+
+// Before anything is sent: what the file will cost, and whether it fits.
+void MainWindow::showTransferPlan(bool firmware) {
+    const QByteArray path = QFile::encodeName(firmware ? firmwareFilePath : airportDbFilePath);
+    const TransferPlan plan =
+        firmware ? plan_firmware_upload(path.constData()) : plan_airport_upload(path.constData());
+    QLabel* label = firmware ? firmwareSummary : airportSummary;
+    if (!plan.ok) {
+        label->setText(
+            QStringLiteral("Will be refused: %1").arg(QString::fromStdString(plan.problem)));
+        label->setToolTip(QString());
+        return;
+    }
+    const QString size = QString::fromStdString(byte_count_text(plan.data_bytes));
+    QString text = firmware ? QStringLiteral(
+                                  "%1 of firmware in %2 packets; fits its bank (%3 of %4 "
+                                  "blocks)")
+                                  .arg(size)
+                                  .arg(plan.packets)
+                                  .arg(plan.blocks)
+                                  .arg(plan.area_blocks)
+                            : QStringLiteral("%1 in %2 packets (%3 of %4 blocks)")
+                                  .arg(size)
+                                  .arg(plan.packets)
+                                  .arg(plan.blocks)
+                                  .arg(plan.area_blocks);
+    const uint32_t roundTrip = comms != nullptr ? comms->roundTripUs() : 0;
+    if (roundTrip > 0) {
+        const QString link = comms->getActiveInterface() == USB_HID ? QStringLiteral("USB HID")
+                                                                    : QStringLiteral("CAN FD");
+        text +=
+            QStringLiteral("; %1 over %2")
+                .arg(QString::fromStdString(about_duration_text(transfer_seconds(plan, roundTrip))),
+                     link);
+        label->setToolTip(
+            QStringLiteral("Estimated from the %1 µs the unit took to answer when it was found")
+                .arg(roundTrip));
+    } else {
+        label->setToolTip(QString());
+    }
+    label->setText(text);
+}
+
+void MainWindow::startTransferFigures() {
+    transferStart = transferClock();
+    stageStart = transferStart;
+    transferPhase = -1;
+    transferBytes = 0;
+    uploadCancel = false;
+    setCancelButtons();
+}
+
+// The bar's own text: the percentage, and once a write has run two seconds its throughput
+// and time left over the last few seconds.
+void MainWindow::showTransferFigures(QProgressBar* bar, uint32_t current, uint32_t total,
+                                     int phase) {
+    const double now = transferClock();
+    if (phase != transferPhase) {
+        transferMeter.start(total, transferPhase < 0 ? transferStart : now);
+        stageStart = transferPhase < 0 ? transferStart : now;
+        transferPhase = phase;
+    }
+    transferMeter.update(current, now);
+    if (phase == 1) {
+        transferBytes = current;
+    }
+    QString format = QStringLiteral("%p%");
+    if (phase == 1 && now - stageStart >= 2.0 && transferMeter.rate() >= 0.0) {
+        format += QStringLiteral(" · %1").arg(
+            QString::fromStdString(byte_rate_text(transferMeter.rate())));
+        if (current < total && transferMeter.seconds_left() >= 0.0) {
+            format += QStringLiteral(" · %1 left")
+                          .arg(QString::fromStdString(duration_text(transferMeter.seconds_left())));
+        }
+    }
+    bar->setFormat(format);
+}
+
+void MainWindow::logTransferFigures(const char* what) {
+    const double elapsed = transferClock() - transferStart;
+    const double average = elapsed > 0.0 ? static_cast<double>(transferBytes) / elapsed : 0.0;
+    qDebug().noquote() << QStringLiteral("%1 took %2 (%3 written, %4 on average)")
+                              .arg(QLatin1String(what),
+                                   QString::fromStdString(duration_text(elapsed)),
+                                   QString::fromStdString(byte_count_text(transferBytes)),
+                                   QString::fromStdString(byte_rate_text(average)));
+    ui->progressBar_firmware->setFormat(QStringLiteral("%p%"));
+    ui->progressBar_airports->setFormat(QStringLiteral("%p%"));
+}
+
+void MainWindow::setCancelButtons() {
+    cancelFirmwareButton->setEnabled(!firmwareUploadThread.isNull() && !uploadCancel);
+    cancelAirportButton->setEnabled(!airportUploadThread.isNull() && !uploadCancel);
+}
+
+void MainWindow::cancelTransfer() {
+    if (!transferRunning()) {
+        return;
+    }
+    qDebug() << "Transfer cancel requested";
+    uploadCancel = true;
+    setCancelButtons();
+}
+
+bool MainWindow::closeDuringTransfer() {
+    if (!transferRunning()) {
+        closeWhenStopped = false;
+        return true;
+    }
+    if (closeWhenStopped) {
+        return false;  // already stopping; the window closes when the worker has ended
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Transfer running"),
+                    QStringLiteral("A transfer is running. Keep it running?"),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("confirmation"));
+    box.setInformativeText(
+        !firmwareUploadThread.isNull()
+            ? QStringLiteral("Stopping leaves an incomplete image in the firmware bank: do not "
+                             "reboot the unit into it until an update has completed.")
+            : QStringLiteral("Stopping leaves the airport database on the unit incomplete."));
+    QPushButton* keep = box.addButton(QStringLiteral("Keep Running"), QMessageBox::RejectRole);
+    QPushButton* stop = box.addButton(QStringLiteral("Stop and Close"), QMessageBox::AcceptRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() != stop) {
+        return false;
+    }
+    // The worker stops between packets and the window closes when it has ended, so it never
+    // disappears while the link is still in use.
+    closeWhenStopped = true;
+    cancelTransfer();
+    statusBar()->showMessage(QStringLiteral("Stopping the transfer before closing..."), 0);
+    return false;
 }

@@ -33,6 +33,8 @@ bool CommsManager::establish_connection() {
 bool CommsManager::establish_connection(const LinkChoice& links) {
     reset_whoami_fwversion_cache();
     unitSerial = 0xFFFFFFFF;
+    usbRoundTripUs = 0;
+    canRoundTripUs = 0;
 
     bool usb_ok = false;
     if (links.usb) {
@@ -71,6 +73,7 @@ bool CommsManager::verifyUSB() {
         } else {
             verified = true;
             unitSerial = serial;
+            usbRoundTripUs = whoami_round_trip_us();
             printf(
                 "Successfully connected to USB HID device! Serial number: 0x%08X, firmware "
                 "%u.%u.%u (rc %u)\n",
@@ -97,6 +100,7 @@ bool CommsManager::verifyCANFD(const std::string& interface_name) {
         } else {
             verified = true;
             unitSerial = serial;
+            canRoundTripUs = whoami_round_trip_us();
             printf(
                 "Successfully connected to CAN FD interface! Serial number: 0x%08X, firmware "
                 "%u.%u.%u (rc %u)\n",
@@ -174,6 +178,13 @@ CANFD* CommsManager::getCANFD() {
 
 uint32_t CommsManager::serialNumber() const {
     return unitSerial;
+}
+
+uint32_t CommsManager::roundTripUs() const {
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return usbRoundTripUs;
+    }
+    return canFd != nullptr && canFd->isConnected() ? canRoundTripUs : 0;
 }
 
 void CommsManager::setFrameTap(FrameTap tap) {

@@ -53,6 +53,9 @@ public:
     CANFD* getCANFD();
     // The serial number the unit reported at the last successful handshake, or 0xFFFFFFFF.
     uint32_t serialNumber() const;
+    // The round trip of the identification on the link in use, in microseconds (0 when none
+    // answered): what one acknowledged frame costs on it.
+    uint32_t roundTripUs() const;
     // Every frame either link sends or decodes is shown to `tap` (an empty function for
     // none). Set it while no exchange runs.
     void setFrameTap(FrameTap tap);
@@ -66,6 +69,8 @@ private:
     USBHID* usbHid;
     CANFD* canFd;
     uint32_t unitSerial = 0xFFFFFFFF;
+    uint32_t usbRoundTripUs = 0;
+    uint32_t canRoundTripUs = 0;
     FrameTap frameTap;
 };
 
@@ -78,6 +83,9 @@ void cache_whoami_fwversion(const fwversion_t& v);
 bool fwversion_ge(const fwversion_t& v, uint8_t major, uint8_t minor, uint8_t patch);
 bool device_firmware_at_least_0_2_12();
 bool device_whoami_fwversion_known();
+
+// The round trip of the last identification answered, in microseconds (0 before one).
+uint32_t whoami_round_trip_us();
 
 // Serial number of the unit on one link, or 0xFFFFFFFF.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);

@@ -12,6 +12,14 @@
 fwversion_t g_whoami_fwversion = {0};
 bool g_whoami_fwversion_known = false;
 
+namespace {
+uint32_t g_whoami_round_trip_us = 0;
+}  // namespace
+
+uint32_t whoami_round_trip_us() {
+    return g_whoami_round_trip_us;
+}
+
 void reset_whoami_fwversion_cache() {
     g_whoami_fwversion_known = false;
 }
@@ -101,6 +109,7 @@ uint32_t probe_whoami(CommsManager* comms, COMM_INTERFACE_t iface, uint32_t whoa
         }
         return kNoSerial;
     }
+    const auto sent_at = std::chrono::steady_clock::now();
 
     const auto deadline = std::chrono::steady_clock::now() + kWhoamiReplyTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -152,6 +161,10 @@ uint32_t probe_whoami(CommsManager* comms, COMM_INTERFACE_t iface, uint32_t whoa
             *fw = version;
         }
         cache_whoami_fwversion(version);
+        g_whoami_round_trip_us =
+            static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::steady_clock::now() - sent_at)
+                                      .count());
         return serial;
     }
     if (verbose) {

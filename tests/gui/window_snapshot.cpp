@@ -2,14 +2,21 @@
 //   window_snapshot <file.png>                 as loaded
 //   window_snapshot <file.png> marks           with an unsent edit and a value it cannot show
 //   window_snapshot <file.png> import          the comparison of an import
+//   window_snapshot <file.png> transfer        a firmware upload running on a slow link
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "EFIS_shared/firmware.h"
 
 #include "gui_test_support.h"
 
@@ -37,8 +44,9 @@ void answerDialogs(const QString& path, const QString& shot, bool* grabbed) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
-    if (argc < 2 || argc > 3 || !(mode.isEmpty() || mode == "marks" || mode == "import")) {
-        std::fprintf(stderr, "usage: window_snapshot <file.png> [marks|import]\n");
+    if (argc < 2 || argc > 3 ||
+        !(mode.isEmpty() || mode == "marks" || mode == "import" || mode == "transfer")) {
+        std::fprintf(stderr, "usage: window_snapshot <file.png> [marks|import|transfer]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -47,6 +55,10 @@ int main(int argc, char** argv) {
         held.vspeeds.Vne = 250;
     }
     resetUnit(emu::Generation::Current, withCrc(held));
+    if (mode == "transfer") {
+        // A link of 3 ms round trips from the start, so that the estimate is made on it.
+        emu_hid::set_latency_us(3000);
+    }
     MainWindow window;
     window.show();
     QApplication::processEvents();
@@ -66,6 +78,38 @@ int main(int argc, char** argv) {
         widget<QPushButton>(&window, "pushButton_load")->click();
         window.findChild<QAction*>(QStringLiteral("action_import_settings"))->trigger();
         return grabbed ? 0 : 1;
+    }
+    if (mode == "transfer") {
+        // A 1.5 MiB image on a link of 3 ms round trips, grabbed a few seconds into the write.
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("efis-0.2.14.bin"));
+        firmware_header_t h;
+        std::memset(&h, 0, sizeof(h));
+        h.magic = 0x45464953;
+        h.encrypted_size = h.plaintext_size = 1536 * 1024;
+        h.total_size = sizeof(h) + h.encrypted_size;
+        h.offset = 64;
+        std::vector<char> bytes(sizeof(h) + h.encrypted_size, 0x5A);
+        std::memcpy(bytes.data(), &h, sizeof(h));
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+                static_cast<qint64>(bytes.size())) {
+            return 1;
+        }
+        file.close();
+        bool unused = false;
+        answerDialogs(image, QString(), &unused);
+        window.findChild<QTabWidget*>()->setCurrentIndex(1);
+        widget<QPushButton>(&window, "pushButton_browse")->click();
+        widget<QPushButton>(&window, "pushButton_start_update")->click();
+        QTest::qWait(6000);
+        const bool saved = window.grab().save(out);
+        widget<QPushButton>(&window, "pushButton_cancel_update")->click();
+        const bool stopped = QTest::qWaitFor(
+            [&]() { return widget<QPushButton>(&window, "pushButton_browse")->isEnabled(); },
+            30000);
+        return saved && stopped ? 0 : 1;
     }
     return window.grab().save(out) ? 0 : 1;
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -207,6 +209,45 @@ private:
             }
         }
         return true;
+    }
+
+    // Answers the next message box with the button of that text; its texts are kept.
+    struct BoxReply {
+        QString button;
+        QString text;
+        QString informative;
+        QTimer timer;
+    };
+    void answerBox(BoxReply* reply) {
+        reply->timer.setInterval(5);
+        connect(&reply->timer, &QTimer::timeout, this, [reply]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) {
+                return;
+            }
+            reply->text = box->text();
+            reply->informative = box->informativeText();
+            reply->timer.stop();
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == reply->button) {
+                    b->click();
+                    return;
+                }
+            }
+            box->escapeButton()->click();
+        });
+        reply->timer.start();
+    }
+
+    // A slow upload under way: `firmware` or airports, writing, its Cancel enabled.
+    void startSlowUpload(bool firmware, const Bytes& bytes) {
+        QVERIFY(answerFileDialog(firmware ? "pushButton_browse" : "pushButton_browse_airports",
+                                 makeFile(firmware ? "slow.bin" : "slow.db", bytes)));
+        emu_hid::set_latency_us(2000);
+        find<QPushButton>(firmware ? "pushButton_start_update" : "pushButton_start_airport")
+            ->click();
+        QVERIFY(QTest::qWaitFor(
+            [this]() { return status().startsWith(QStringLiteral("Uploading")); }, 30000));
     }
 
 private slots:
@@ -562,6 +603,160 @@ private slots:
         emu_hid::set_latency_us(0);
         find<QPushButton>("pushButton_update")->click();
         QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    }
+
+    void summaryBeforeSending() {
+        openWindow();
+        // 70000 bytes: 1094 data packets and the header; two blocks.
+        QVERIFY(answerFileDialog("pushButton_browse",
+                                 makeFile("plan.bin", transfer_test::firmware_image(70000, 3))));
+        const QString plan = find<QLabel>("label_firmware_summary")->text();
+        QVERIFY2(
+            plan.startsWith(QStringLiteral(
+                "68.4 KiB of firmware in 1095 packets; fits its bank (2 of 64 blocks); about ")),
+            qPrintable(plan));
+        QVERIFY2(plan.endsWith(QStringLiteral(" over USB HID")), qPrintable(plan));
+        Bytes big = transfer_test::firmware_image(64, 4);
+        big[8] = 0;  // total_size 16 MiB: four banks
+        big[9] = 0;
+        big[10] = 0;
+        big[11] = 1;
+        QVERIFY(answerFileDialog("pushButton_browse", makeFile("big.bin", big)));
+        QCOMPARE(find<QLabel>("label_firmware_summary")->text(),
+                 QStringLiteral("Will be refused: the image does not fit its flash bank"));
+        QVERIFY(answerFileDialog("pushButton_browse_airports",
+                                 makeFile("plan.db", transfer_test::random_bytes(65537, 5))));
+        QVERIFY(
+            find<QLabel>("label_airport_summary")
+                ->text()
+                .startsWith(QStringLiteral("64.0 KiB in 1025 packets (2 of 832 blocks); about ")));
+    }
+
+    // The bar's text against a clock the test moves: the percentage alone for two seconds,
+    // then the throughput and the time left over the last seconds.
+    void barFiguresFollowTheClock() {
+        openWindow();
+        double now = 100.0;
+        window->setTransferClock([&now]() { return now; });
+        QVERIFY(answerFileDialog("pushButton_browse",
+                                 makeFile("bar.bin", transfer_test::firmware_image(64 * 10, 6))));
+        emu_hid::set_latency_us(3000);
+        find<QPushButton>("pushButton_start_update")->click();
+        auto* bar = find<QProgressBar>("progressBar_firmware");
+        struct Step {
+            double at;
+            uint32_t current;
+            int phase;
+            const char* format;
+        };
+        const Step steps[] = {
+            {100.5, 1, 0, "%p%"},
+            {101.0, 0, 1, "%p%"},
+            {102.5, 19046, 1, "%p%"},
+            {103.0, 38092, 1, "%p% · 18.6 KiB/s · 3:09 left"},
+            {108.0, 133322, 1, "%p% · 18.6 KiB/s · 3:04 left"},
+            {110.0, 3619840, 1, "%p% · 499.7 KiB/s"},
+        };
+        for (const Step& st : steps) {
+            now = st.at;
+            window->applyFirmwareUploadProgress(0, QStringLiteral("x"), st.current,
+                                                st.phase == 0 ? 2 : 3619840, st.phase);
+            QCOMPARE(bar->format(), QString::fromUtf8(st.format));
+        }
+        QVERIFY(waitFirmwareFinished());
+        QCOMPARE(bar->format(), QStringLiteral("%p%"));
+        QVERIFY(!g_debug_lines.filter(QStringLiteral("Firmware upload took ")).isEmpty());
+    }
+
+    void cancelFromTheButton_data() {
+        QTest::addColumn<bool>("firmware");
+        QTest::addColumn<bool>("legacy");
+        QTest::newRow("firmware, current unit") << true << false;
+        QTest::newRow("firmware, legacy unit") << true << true;
+        QTest::newRow("airports, current unit") << false << false;
+        QTest::newRow("airports, legacy unit") << false << true;
+    }
+
+    void cancelFromTheButton() {
+        QFETCH(bool, firmware);
+        QFETCH(bool, legacy);
+        emu_hid::unit().set_generation(legacy ? emu::Generation::Legacy : emu::Generation::Current);
+        openWindow();
+        auto* cancel = find<QPushButton>("pushButton_cancel_update");
+        auto* other = find<QPushButton>("pushButton_cancel_airport");
+        if (!firmware) {
+            std::swap(cancel, other);
+        }
+        QVERIFY(!cancel->isEnabled());
+        const Bytes bytes = firmware ? transfer_test::firmware_image(64 * 2000, 8)
+                                     : transfer_test::random_bytes(64 * 2000, 9);
+        startSlowUpload(firmware, bytes);
+        QVERIFY(cancel->isEnabled());
+        QVERIFY(!other->isEnabled());
+        cancel->click();
+        QVERIFY(!cancel->isEnabled());
+        QVERIFY(firmware ? waitFirmwareFinished() : waitAirportFinished());
+        const QString cause = QString::fromUtf8(upload_result_text(UPLOAD_CANCELLED));
+        QCOMPARE(status(),
+                 firmware ? QStringLiteral("Error: Firmware update failed: ") + cause
+                          : QStringLiteral("Error: Airport database transfer failed: ") + cause);
+        QVERIFY(!cancel->isEnabled());
+        // Stopped well before the end, and the link is free at once.
+        QVERIFY(emu_hid::unit().flash_read(firmware ? kBank1Address : 0,
+                                           static_cast<uint32_t>(bytes.size())) != bytes);
+        emu_hid::set_latency_us(0);
+        find<QPushButton>("pushButton_load")->click();
+        QCOMPARE(status(), QStringLiteral("Configuration successfully loaded from device"));
+
+        if (firmware) {
+            QVERIFY(find<QLabel>("label_firmware_summary")
+                        ->text()
+                        .contains(QStringLiteral("incomplete image")));
+            BoxReply reply;
+            reply.button = QStringLiteral("Cancel");
+            answerBox(&reply);
+            find<QPushButton>("pushButton_reboot")->click();
+            QVERIFY2(reply.informative.contains(QStringLiteral("did not complete")),
+                     qPrintable(reply.informative));
+            QCOMPARE(emu_hid::unit().reboot_count(), 0u);
+        }
+    }
+
+    void closeDuringATransfer_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("keep running") << QStringLiteral("Keep Running");
+        QTest::newRow("stop and close") << QStringLiteral("Stop and Close");
+    }
+
+    void closeDuringATransfer() {
+        QFETCH(QString, answer);
+        openWindow();
+        window->show();
+        const Bytes image = transfer_test::firmware_image(64 * 1500, 10);
+        startSlowUpload(true, image);
+        BoxReply reply;
+        reply.button = answer;
+        answerBox(&reply);
+        QVERIFY(!window->close());
+        QCOMPARE(reply.text, QStringLiteral("A transfer is running. Keep it running?"));
+        if (answer == QStringLiteral("Keep Running")) {
+            QVERIFY(window->isVisible());
+            QVERIFY(waitFirmwareFinished());
+            QCOMPARE(status(), QStringLiteral("Firmware update completed"));
+            QCOMPARE(emu_hid::unit().flash_read(kBank1Address, static_cast<uint32_t>(image.size())),
+                     image);
+            QVERIFY(window->isVisible());
+            return;
+        }
+        // Hidden only once the worker has let go of the link.
+        QVERIFY(window->isVisible() || find<QPushButton>("pushButton_browse")->isEnabled());
+        QVERIFY(QTest::qWaitFor([this]() { return !window->isVisible(); }, 30000));
+        QVERIFY(find<QPushButton>("pushButton_browse")->isEnabled());
+        const size_t frames = emu_hid::unit().received().size();
+        QTest::qWait(100);
+        QCOMPARE(emu_hid::unit().received().size(), frames);
+        QVERIFY(emu_hid::unit().flash_read(kBank1Address, static_cast<uint32_t>(image.size())) !=
+                image);
     }
 
     // Closing the window during an upload: the destructor returns only after the worker has
