@@ -36,7 +36,7 @@ int prepare(const CliOptions& options, CliOutput& out, PreparedInput* input) {
         return prepare_output_file(options.operands.value(0), out);
     case Verb::Firmware:
     case Verb::Airports:
-        return prepare_upload_file(options.operands.value(0), out);
+        return prepare_upload_file(options.operands.value(0), options.verb == Verb::Firmware, out);
     default:
         return kExitDone;
     }

@@ -45,8 +45,8 @@ int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInpu
 int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedInput* input);
 // The file an export writes: its directory must exist and be writable.
 int prepare_output_file(const QString& path, CliOutput& out);
-// The file an upload reads: a readable, non-empty regular file.
-int prepare_upload_file(const QString& path, CliOutput& out);
+// The file an upload reads: readable, and an image or database that fits its flash area.
+int prepare_upload_file(const QString& path, bool firmware, CliOutput& out);
 
 int run_info(CliContext& ctx);
 int run_settings_show(CliContext& ctx);

@@ -1,5 +1,5 @@
 // info, calibration export, the two uploads and reboot.
-#include <QFileInfo>
+#include <QFile>
 #include <QJsonObject>
 
 #include "cli/exit_status.h"
@@ -9,6 +9,7 @@
 #include "comms/comms.h"
 #include "comms/usb_hid/USBHID.h"
 #include "firmware_ops/firmware_ops.h"
+#include "firmware_ops/transfer_plan.h"
 #include "settings/calibration_read.h"
 #include "settings/settings_backup.h"
 #include "settings/unit_file.h"
@@ -60,18 +61,12 @@ void backup_settings(CliContext& ctx) {
 
 }  // namespace
 
-int prepare_upload_file(const QString& path, CliOutput& out) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        out.error(QStringLiteral("cannot read %1: no such file").arg(path));
-        return kExitFileRefused;
-    }
-    if (!info.isFile() || !info.isReadable()) {
-        out.error(QStringLiteral("cannot read %1: not a readable file").arg(path));
-        return kExitFileRefused;
-    }
-    if (info.size() == 0) {
-        out.error(QStringLiteral("%1 is empty").arg(path));
+int prepare_upload_file(const QString& path, bool firmware, CliOutput& out) {
+    const QByteArray local = QFile::encodeName(path);
+    const TransferPlan plan =
+        firmware ? plan_firmware_upload(local.constData()) : plan_airport_upload(local.constData());
+    if (!plan.ok) {
+        out.error(QStringLiteral("%1 refused: %2").arg(path, QString::fromStdString(plan.problem)));
         return kExitFileRefused;
     }
     return kExitDone;
@@ -152,9 +147,17 @@ int run_upload(CliContext& ctx, bool firmware) {
                : ctx.env.err_is_terminal ? ProgressPrinter::Mode::Terminal
                                          : ProgressPrinter::Mode::Plain;
     }
+    const QByteArray local = QFile::encodeName(path);
+    const TransferPlan plan =
+        firmware ? plan_firmware_upload(local.constData()) : plan_airport_upload(local.constData());
+    if (mode == ProgressPrinter::Mode::Terminal || mode == ProgressPrinter::Mode::Plain) {
+        std::fprintf(ctx.out.errStream(), "%s in %llu packets, %s\n",
+                     byte_count_text(plan.data_bytes).c_str(),
+                     static_cast<unsigned long long>(plan.packets),
+                     about_duration_text(transfer_seconds(plan, ctx.comms->roundTripUs())).c_str());
+    }
     ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
     printer.begin();
-    const QByteArray local = QFile::encodeName(path);
     const upload_result_t result =
         firmware ? send_fw(ctx.comms, local.constData(), ProgressPrinter::callback, &printer,
                            ctx.env.cancel)
@@ -168,8 +171,9 @@ int run_upload(CliContext& ctx, bool firmware) {
         return kExitDone;
     }
     if (result == UPLOAD_CANCELLED) {
-        ctx.out.error(firmware ? QStringLiteral("firmware update cancelled; the unit keeps the "
-                                                "firmware it runs")
+        ctx.out.error(firmware ? QStringLiteral("firmware update cancelled: the firmware bank "
+                                                "holds an incomplete image; do not restart the "
+                                                "unit into it until an update has completed")
                                : QStringLiteral("airport database transfer cancelled; the "
                                                 "database on the unit is incomplete"));
         return kExitCancelled;

@@ -339,8 +339,8 @@ TEST(CliRefusals, NothingReachesTheUnit) {
         {{"settings", "import", bad}, 4, "refused: "},
         {{"settings", "import", QString::fromStdString(big)}, 4, "refused: "},
         {{"settings", "import", "/nonexistent/x.json"}, 4, "refused: Cannot open"},
-        {{"firmware", "/nonexistent/fw.bin"}, 4, "no such file"},
-        {{"airports", QString::fromStdString(empty)}, 4, "is empty"},
+        {{"firmware", "/nonexistent/fw.bin"}, 4, "refused: cannot read the file"},
+        {{"airports", QString::fromStdString(empty)}, 4, "refused: the file is empty"},
         {{"settings", "export", "/nonexistent/dir/out.json"}, 4, "no writable directory"},
         {{"--trace", "/nonexistent/dir/t.log", "info"}, 4, "/nonexistent/dir/t.log"},
     };
