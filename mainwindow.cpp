@@ -438,6 +438,10 @@ MainWindow::~MainWindow() {
             worker->wait();
         }
     }
+    // Each worker's last act is storing its result: reading both after the joins orders all
+    // its use of the link before the deletion, in a way thread checkers see too.
+    (void)firmwareUploadResult.load(std::memory_order_acquire);
+    (void)airportUploadResult.load(std::memory_order_acquire);
     delete comms;
     comms = nullptr;
     delete ui;
