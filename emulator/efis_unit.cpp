@@ -212,7 +212,7 @@ void EfisUnit::reset_locked() {
     reboot_count_ = 0;
     airport_db_open_ = true;
     write_address_ = 0;
-    flash_.erase_all();
+    flash_.set_checking(false);
     erased_blocks_.clear();
 }
 
@@ -269,6 +269,11 @@ void EfisUnit::set_refuse_unerased_writes(bool on) {
 void EfisUnit::set_partition_answer(uint32_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
     partition_ = value;
+}
+
+void EfisUnit::set_flash_checking(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.set_checking(on);
 }
 
 void EfisUnit::set_fault(uint32_t request_id, const Fault& fault) {
@@ -607,6 +612,11 @@ void EfisUnit::flash_fill(uint32_t address, const std::vector<uint8_t>& bytes) {
 std::vector<uint32_t> EfisUnit::erased_blocks() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return erased_blocks_;
+}
+
+std::vector<ProgrammedRun> EfisUnit::flash_runs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.programmed_runs();
 }
 
 uint32_t EfisUnit::id_ack() const {

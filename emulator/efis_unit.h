@@ -65,6 +65,9 @@ public:
     void set_check_store_crc(bool on);          // refuse a store whose CRC mismatches; default on
     void set_refuse_unerased_writes(bool on);   // NACK a write into unerased bytes; default on
     void set_partition_answer(uint32_t value);  // default partition_1
+    // The flash keeps only where bytes were programmed and their CRCs (see NorFlash), so that
+    // large uploads cost no memory; default off. Either way the flash is left erased.
+    void set_flash_checking(bool on);
     // One fault per request identifier and answer kind; a later one for the same pair replaces it.
     void set_fault(uint32_t request_id, const Fault& fault);
     void clear_faults();
@@ -85,7 +88,8 @@ public:
     uint32_t write_address() const;
     std::vector<uint8_t> flash_read(uint32_t address, uint32_t length) const;  // 0xFF if erased
     void flash_fill(uint32_t address, const std::vector<uint8_t>& bytes);      // raw, for tests
-    std::vector<uint32_t> erased_blocks() const;  // block numbers erased, in order
+    std::vector<uint32_t> erased_blocks() const;    // block numbers erased, in order
+    std::vector<ProgrammedRun> flash_runs() const;  // checking mode only
 
     // The identifiers of the unit's own generation.
     uint32_t id_ack() const;

@@ -1,5 +1,12 @@
 // The unit's external NOR flash: erased bytes read 0xFF, programming can only clear bits,
 // erasing sets whole sectors back to 0xFF. Stored sparsely, one 4 KiB sector at a time.
+//
+// In checking mode the flash stores no programmed bytes, only where they lie and their CRC,
+// so that an upload of any size costs next to no memory: one run per stretch programmed in
+// ascending order, each with the CRC-32 of its bytes. It still tells erased from programmed
+// bytes, so writes into unerased bytes are still refused; what it cannot tell is the value
+// of a programmed byte: read() gives 0x00 for every one of them, and a run whose bytes were
+// partly erased or programmed twice keeps its extent but loses its CRC (crc_known false).
 #pragma once
 
 #include <array>
@@ -11,12 +18,25 @@
 
 namespace emu {
 
+struct ProgrammedRun {
+    uint32_t address;
+    uint32_t length;
+    uint32_t crc32;  // of the run's bytes in address order, when crc_known
+    bool crc_known;
+};
+
 class NorFlash {
 public:
     static constexpr uint32_t kSize = (MX25_LAST_BLOCK + 1) * MX25_BLOCK_SIZE;
 
     // True when [address, address + length) lies inside the flash.
     static bool in_range(uint32_t address, uint32_t length);
+
+    // Either way the chip is left erased.
+    void set_checking(bool on);
+    bool checking() const { return checking_; }
+    // The runs of checking mode, in address order (empty in storing mode).
+    std::vector<ProgrammedRun> programmed_runs() const;
 
     std::vector<uint8_t> read(uint32_t address, uint32_t length) const;  // 0xFF outside
     bool is_erased(uint32_t address, uint32_t length) const;
@@ -29,9 +49,24 @@ public:
 
 private:
     using Sector = std::array<uint8_t, MX25_SECTOR_SIZE>;
-    Sector& sector_for(uint32_t address);
+    struct Run {
+        uint32_t end;
+        uint32_t crc32;
+        bool crc_known;
+    };
 
+    Sector& sector_for(uint32_t address);
+    // The part of [address, address + length) inside the flash, as [address, *end).
+    static bool clip(uint32_t address, uint32_t length, uint32_t* end);
+    static uint32_t sector_stop(uint32_t at, uint32_t end);
+    bool runs_overlap(uint32_t begin, uint32_t end) const;
+    // Takes [begin, end) out of the runs; a run cut in two keeps its parts without a CRC.
+    void cut_runs(uint32_t begin, uint32_t end);
+    void program_run(uint32_t address, const uint8_t* bytes, uint32_t length);
+
+    bool checking_ = false;
     std::map<uint32_t, Sector> sectors_;  // absent sector = erased
+    std::map<uint32_t, Run> runs_;        // by start address; never overlapping
 };
 
 }  // namespace emu

@@ -10,12 +10,13 @@
 #include "EFIS_shared/comms_types.h"
 #include "comms/can_msg_ids.h"
 #include "comms/comms.h"
+#include "firmware_ops/packet_pause.h"
 
 namespace {
 
 constexpr uint32_t kChunkSize = MX25_MAX_WRITE;
 constexpr uint32_t kHeaderSize = sizeof(firmware_header_t);
-constexpr useconds_t kPacketPauseUs = 100;
+constexpr int64_t kPacketPauseNs = 100000;
 constexpr useconds_t kCloseAckPauseUs = 10000;
 constexpr uint32_t kProgressLogEvery = 100;
 constexpr uint64_t kAirportDbMaxBytes =
@@ -121,6 +122,7 @@ upload_result_t stream_data(CommsManager* comms, FILE* file, uint32_t due, const
             printf(texts.ack_failed, state->packet_count);
             return UPLOAD_DATA_ACK_FAILED;
         }
+        const int64_t ack_ns = monotonic_ns();
         if (op != OP_WRITE) {
             printf(texts.op_mismatch, unsigned{OP_WRITE}, unsigned{op});
             return UPLOAD_DATA_ACK_FAILED;
@@ -135,7 +137,7 @@ upload_result_t stream_data(CommsManager* comms, FILE* file, uint32_t due, const
                 100.0f * static_cast<float>(state->total_bytes_sent) / static_cast<float>(due);
             printf(texts.progress, state->total_bytes_sent, due, static_cast<double>(percent));
         }
-        usleep(kPacketPauseUs);
+        pause_after_ack(ack_ns, kPacketPauseNs);
     }
     return UPLOAD_OK;
 }

@@ -3,6 +3,7 @@
 // against it. Thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,17 @@ void inject_after_next_write(const std::vector<uint8_t>& report);
 // Every output report written, raw (report ID first), in order.
 std::vector<std::vector<uint8_t>> output_reports();
 void clear_output_reports();
+
+// One report crossing the link: an output report stamped when it reaches the unit, an
+// input report when a read hands it to the tool.
+struct LinkEvent {
+    std::chrono::steady_clock::time_point at;
+    bool to_unit;
+    std::vector<uint8_t> report;  // raw, report ID first
+};
+// Records the link's reports with their times while on; off at start and after reset().
+void record_link_events(bool on);
+std::vector<LinkEvent> link_events();
 
 uint32_t open_count();
 uint32_t close_count();

@@ -1,6 +1,7 @@
 // The hidapi functions the tool uses, served by an emulated unit behind one emulated USB
 // link, and the control functions tests use to shape that link.
 #include <hidapi.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "emulator/hidapi/report_codec.h"
@@ -50,6 +50,8 @@ struct Link {
     std::deque<std::vector<uint8_t>> held_for_next_write;
     std::deque<PendingReport> pending;
     std::vector<std::vector<uint8_t>> outputs;
+    bool recording = false;
+    std::vector<emu_hid::LinkEvent> events;
     uint32_t opens = 0;
     uint32_t closes = 0;
     int inits = 0;
@@ -73,6 +75,8 @@ struct Link {
         held_for_next_write.clear();
         pending.clear();
         outputs.clear();
+        recording = false;
+        events.clear();
         opens = 0;
         closes = 0;
         inits = 0;
@@ -152,6 +156,17 @@ struct Link {
 Link& link() {
     static Link instance;
     return instance;
+}
+
+// A condition variable wakes tens of microseconds late, later still by the calling thread's
+// timer slack, which would stretch the modelled link latency of every frame; the last stretch
+// before a report falls due is therefore spun out. The spin does not yield: on a busy machine
+// a yield gives the processor away for milliseconds. On a 2-core virtual machine one wait in
+// ten still woke 20-30 us late with a 50 us stretch; with 100 us the answers of a 1 ms link
+// came a median 2 us late.
+Clock::duration exact_wait() {
+    const int slack_ns = prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
+    return std::chrono::microseconds(100) + std::chrono::nanoseconds(std::max(slack_ns, 0));
 }
 
 char* copy_string(const std::string& s) {
@@ -257,6 +272,9 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
         return -1;
     }
     l.outputs.emplace_back(data, data + length);
+    if (l.recording && dev->is_unit) {
+        l.events.push_back({Clock::now(), true, l.outputs.back()});
+    }
     COMMS_MSG_t frame;
     if (dev->is_unit && emu_hid::decode_output_report(data, length, &frame)) {
         l.queue_answers(l.unit.handle(frame));
@@ -296,6 +314,9 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
             if (report) {
                 const size_t n = std::min(length, report->size());
                 std::copy(report->begin(), report->begin() + static_cast<std::ptrdiff_t>(n), data);
+                if (l.recording) {
+                    l.events.push_back({Clock::now(), false, std::move(*report)});
+                }
                 return static_cast<int>(n);
             }
         }
@@ -306,18 +327,14 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
             wake = deadline;
         }
         if (wake) {
-            // A condition variable wakes tens of microseconds late on a busy machine, which
-            // would stretch the modelled link latency of every frame; the last stretch before
-            // a report falls due is therefore waited out exactly.
-            constexpr auto kExactWait = std::chrono::microseconds(200);
-            if (*wake - now <= kExactWait) {
+            const Clock::duration exact = exact_wait();
+            if (*wake - now <= exact) {
                 lock.unlock();
                 while (Clock::now() < *wake) {
-                    std::this_thread::yield();
                 }
                 lock.lock();
             } else {
-                l.changed.wait_until(lock, *wake - kExactWait);
+                l.changed.wait_until(lock, *wake - exact);
             }
         } else {
             l.changed.wait(lock);
@@ -400,6 +417,18 @@ void clear_output_reports() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
     l.outputs.clear();
+}
+
+void record_link_events(bool on) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.recording = on;
+}
+
+std::vector<LinkEvent> link_events() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.events;
 }
 
 uint32_t open_count() {

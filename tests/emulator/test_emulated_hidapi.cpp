@@ -238,6 +238,34 @@ TEST_F(EmulatedHidapi, DelayedAnswerAndLatency) {
     EXPECT_GE(ms_since(again), 150);
 }
 
+TEST_F(EmulatedHidapi, LinkEventsStampArrivalAtTheUnitAndDeliveryToTheTool) {
+    ASSERT_NE(open_unit(), nullptr);
+    const auto whoami = report(0x010, 2, {0xEF, 0x15});
+    write(dev, whoami);
+    EXPECT_EQ(read(dev).size(), 15u);
+    EXPECT_TRUE(emu_hid::link_events().empty()) << "off by default";
+
+    emu_hid::record_link_events(true);
+    emu_hid::set_latency_us(20000);
+    write(dev, whoami);
+    const auto answer = read(dev, 5000);
+    ASSERT_EQ(answer.size(), 15u);
+    const auto events = emu_hid::link_events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(events[0].to_unit);
+    EXPECT_EQ(events[0].report, whoami);
+    EXPECT_FALSE(events[1].to_unit);
+    EXPECT_EQ(events[1].report, answer);
+    EXPECT_GE(events[1].at - events[0].at, std::chrono::milliseconds(20));
+
+    emu_hid::reset();
+    EXPECT_TRUE(emu_hid::link_events().empty());
+    ASSERT_NE(open_unit(), nullptr);
+    write(dev, whoami);
+    EXPECT_EQ(read(dev).size(), 15u);
+    EXPECT_TRUE(emu_hid::link_events().empty()) << "reset turns recording off";
+}
+
 TEST_F(EmulatedHidapi, LaterAnswersWaitBehindADelayedOne) {
     ASSERT_NE(open_unit(), nullptr);
     emu::Fault f;

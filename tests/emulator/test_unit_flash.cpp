@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "emulator/crc32.h"
 #include "emulator/efis_unit.h"
 #include "unit_test_support.h"
 
@@ -137,6 +138,39 @@ TEST_P(UnitFlash, WriteIntoUnerasedBytesIsRefusedAndChangesNothing) {
     EXPECT_EQ(unit.write_address(), 0x100u);
     EXPECT_EQ(unit.flash_read(0x100, 63), std::vector<uint8_t>(63, 0xFF));
     EXPECT_EQ(unit.flash_read(0x13F, 1), std::vector<uint8_t>{0xFE});
+}
+
+TEST_P(UnitFlash, CheckingFlashKeepsTheCrcAndStillRefusesUnerasedBytes) {
+    const GenCase& g = GetParam();
+    unit.set_flash_checking(true);
+    set_address(0x100);
+    const auto a = bytes(64, 0x10);
+    const auto b = bytes(10, 0x80);
+    EXPECT_EQ(write(a), (std::vector<Expected>{flash_ack(g, 0xAA, 0x100, true)}));
+    EXPECT_EQ(write(b), (std::vector<Expected>{flash_ack(g, 0xAA, 0x140, true)}));
+    // The 10-byte write programs the 12 bytes its length code stands for.
+    auto programmed = cat(a, b);
+    programmed.resize(76, 0);
+    const auto runs = unit.flash_runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].address, 0x100u);
+    EXPECT_EQ(runs[0].length, 76u);
+    EXPECT_TRUE(runs[0].crc_known);
+    EXPECT_EQ(runs[0].crc32, emu::crc32_update(0, programmed.data(), programmed.size()));
+
+    set_address(0x14B);
+    EXPECT_EQ(write({0x00}), (std::vector<Expected>{flash_ack(g, 0xAA, 0x14B, false)}));
+    EXPECT_EQ(unit.write_address(), 0x14Bu);
+    EXPECT_EQ(unit.flash_runs().size(), 1u);
+    EXPECT_EQ(unit.flash_runs()[0].crc32, runs[0].crc32);
+
+    erase(0xAE, 0);
+    EXPECT_TRUE(unit.flash_runs().empty());
+    EXPECT_EQ(write({0x00}), (std::vector<Expected>{flash_ack(g, 0xAA, 0x14B, true)}));
+    unit.reset();
+    EXPECT_EQ(unit.flash_read(0x200, 1), std::vector<uint8_t>{0xFF});
+    unit.flash_fill(0x200, {0x12});
+    EXPECT_EQ(unit.flash_read(0x200, 1), std::vector<uint8_t>{0x12}) << "reset stores again";
 }
 
 TEST_P(UnitFlash, WithoutRefusalAWriteOnlyClearsBits) {
