@@ -216,8 +216,11 @@ CliParse parse_cli(const QStringList& arguments) {
     if (parser.isSet(only)) {
         o.only_given = true;
         for (const QString& name : parser.values(only)) {
-            for (const QString& part : name.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                o.only << part.trimmed();
+            // A blank between two commas names nothing, like an empty part.
+            for (const QString& part : name.split(QLatin1Char(','))) {
+                if (!part.trimmed().isEmpty()) {
+                    o.only << part.trimmed();
+                }
             }
         }
         if (o.only.isEmpty()) {

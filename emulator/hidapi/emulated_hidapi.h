@@ -43,6 +43,15 @@ void inject_input_report(const std::vector<uint8_t>& report);
 // A raw input report that the link delivers once the next output report has reached the
 // unit, ahead of the unit's own answers to it: an answer to that request, never stale.
 void inject_after_next_write(const std::vector<uint8_t>& report);
+// A raw input report that the link delivers once `writes` more output reports (at least 1)
+// have reached the unit: a scripted answer to a later request of an exchange.
+void inject_after_writes(uint32_t writes, const std::vector<uint8_t>& report);
+// A link on which only injected reports arrive, so that a scripted exchange ends as soon as
+// its script does: the unit stays silent (output reports are still recorded), and a read
+// that finds nothing queued fails at once, as on an unplugged device, instead of waiting
+// out its time-out. Either switch starts a new script: reports injected or held and not yet
+// read are dropped. Off after reset().
+void set_scripted(bool on);
 // Every output report written, raw (report ID first), in order.
 std::vector<std::vector<uint8_t>> output_reports();
 void clear_output_reports();

@@ -48,6 +48,9 @@ struct Link {
     Clock::time_point traffic_next{};
     std::deque<std::vector<uint8_t>> injected;
     std::deque<std::vector<uint8_t>> held_for_next_write;
+    // Element i is released by the (i + 1)th output report from now.
+    std::deque<std::vector<std::vector<uint8_t>>> held_for_later_writes;
+    bool scripted = false;
     std::deque<PendingReport> pending;
     std::vector<std::vector<uint8_t>> outputs;
     bool recording = false;
@@ -73,6 +76,8 @@ struct Link {
         traffic_seq = 0;
         injected.clear();
         held_for_next_write.clear();
+        held_for_later_writes.clear();
+        scripted = false;
         pending.clear();
         outputs.clear();
         recording = false;
@@ -276,13 +281,19 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
         l.events.push_back({Clock::now(), true, l.outputs.back()});
     }
     COMMS_MSG_t frame;
-    if (dev->is_unit && emu_hid::decode_output_report(data, length, &frame)) {
+    if (dev->is_unit && !l.scripted && emu_hid::decode_output_report(data, length, &frame)) {
         l.queue_answers(l.unit.handle(frame));
     }
     if (dev->is_unit) {
         l.injected.insert(l.injected.end(), l.held_for_next_write.begin(),
                           l.held_for_next_write.end());
         l.held_for_next_write.clear();
+        if (!l.held_for_later_writes.empty()) {
+            for (std::vector<uint8_t>& r : l.held_for_later_writes.front()) {
+                l.injected.push_back(std::move(r));
+            }
+            l.held_for_later_writes.pop_front();
+        }
     }
     if (dev->is_unit && l.vanish_armed && l.vanish_left > 0 && --l.vanish_left == 0) {
         l.vanished = true;
@@ -319,6 +330,9 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
                 }
                 return static_cast<int>(n);
             }
+        }
+        if (l.scripted) {
+            return -1;
         }
         if (deadline && now >= *deadline) {
             return 0;
@@ -405,6 +419,27 @@ void inject_after_next_write(const std::vector<uint8_t>& report) {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
     l.held_for_next_write.push_back(report);
+}
+
+void inject_after_writes(uint32_t writes, const std::vector<uint8_t>& report) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    const size_t slot = writes > 0 ? writes - 1 : 0;
+    if (l.held_for_later_writes.size() <= slot) {
+        l.held_for_later_writes.resize(slot + 1);
+    }
+    l.held_for_later_writes[slot].push_back(report);
+}
+
+void set_scripted(bool on) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.scripted = on;
+    l.injected.clear();
+    l.held_for_next_write.clear();
+    l.held_for_later_writes.clear();
+    l.pending.clear();
+    l.changed.notify_all();
 }
 
 std::vector<std::vector<uint8_t>> output_reports() {
