@@ -52,10 +52,6 @@ protected:
     virtual void check(int status, const QJsonObject& result) = 0;
 };
 
-QString hex(uint32_t w) {
-    return hex_word(w);
-}
-
 std::vector<uint32_t> raw_words(const QJsonArray& raw) {
     std::vector<uint32_t> words;
     for (const QJsonValue& v : raw) {
@@ -109,7 +105,7 @@ protected:
             return;
         }
         // The tool's identification of the unit: serial number and generation.
-        EXPECT_EQ(result["serial_number"].toString(), hex(0x00C0FFEE));
+        EXPECT_EQ(result["serial_number"].toString(), hex_word(0x00C0FFEE));
         const bool legacy = emu_hid::unit().generation() == emu::Generation::Legacy;
         EXPECT_EQ(result["generation"].toString(), legacy ? "legacy" : "current");
     }
@@ -143,11 +139,12 @@ protected:
 // The edits' assignments as raw words, the registration as its three.
 QStringList edit_assignments() {
     const Settings_t e = with_edits(emu_hid::unit().settings());
-    return {QStringLiteral("vne=%1").arg(hex(word(e, VNE_INDEX))),
-            QStringLiteral("registration=%1,%2,%3")
-                .arg(hex(word(e, REGISTRATION_1_INDEX)), hex(word(e, REGISTRATION_2_INDEX)),
-                     hex(word(e, REGISTRATION_3_INDEX))),
-            QStringLiteral("green_arc_color=%1").arg(hex(word(e, GREEN_ARC_COLOR_INDEX)))};
+    return {
+        QStringLiteral("vne=%1").arg(hex_word(word(e, VNE_INDEX))),
+        QStringLiteral("registration=%1,%2,%3")
+            .arg(hex_word(word(e, REGISTRATION_1_INDEX)), hex_word(word(e, REGISTRATION_2_INDEX)),
+                 hex_word(word(e, REGISTRATION_3_INDEX))),
+        QStringLiteral("green_arc_color=%1").arg(hex_word(word(e, GREEN_ARC_COLOR_INDEX)))};
 }
 
 class SettingsSet : public CliAction {

@@ -53,7 +53,6 @@ bool same_record(const Settings_t& a, const Settings_t& b);
 // The unit's stored CRC is the one of its record.
 bool crc_checks(const Settings_t& record);
 
-std::vector<uint8_t> read_bytes(const std::string& path);
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string temp_path(const std::string& name);
 

@@ -1,10 +1,8 @@
 // Helpers shared by the fault matrix's actions.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/firmware.h"
@@ -44,12 +42,6 @@ bool crc_checks(const Settings_t& record) {
     Settings_t copy = record;
     copy.crc32 = 0;
     return settings_CalcCRC(&copy) == record.crc32;
-}
-
-std::vector<uint8_t> read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
 }
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
