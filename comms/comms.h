@@ -120,6 +120,12 @@ uint32_t get_value(CommsManager* comms, target_comms_t target, uint8_t index);
 // The same exchange; true with *value set when the unit answered, so that a stored
 // 0xFFFFFFFF (white, for a colour) is told from a failed read.
 bool get_value_checked(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t* value);
+// The same read, repeated until two answers in a row agree (at most three requests), for a run
+// of reads in which one went unanswered: its answer may still come and, as answers do not name
+// the element, be taken for a later read's. The drain before each request drops it once it
+// has arrived. false when a request gets no answer or no two answers agree.
+bool get_value_confirmed(CommsManager* comms, target_comms_t target, uint8_t index,
+                         uint32_t* value);
 int set_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t value);
 int store_value(CommsManager* comms, target_comms_t target, uint32_t value);
 // Has the unit restart into its boot loader. The unit does not answer; the result is the

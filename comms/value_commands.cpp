@@ -8,6 +8,7 @@
 namespace {
 
 constexpr auto kReplyTimeout = std::chrono::milliseconds(500);
+constexpr int kConfirmRequests = 3;
 
 void put_le32(uint8_t* p, uint32_t value) {
     p[0] = static_cast<uint8_t>(value);
@@ -78,6 +79,29 @@ bool get_value_checked(CommsManager* comms, target_comms_t target, uint8_t index
         }
         return true;
     }
+}
+
+bool get_value_confirmed(CommsManager* comms, target_comms_t target, uint8_t index,
+                         uint32_t* value) {
+    uint32_t previous = 0;
+    if (!get_value_checked(comms, target, index, &previous)) {
+        return false;
+    }
+    for (int request = 1; request < kConfirmRequests; ++request) {
+        uint32_t next = 0;
+        if (!get_value_checked(comms, target, index, &next)) {
+            return false;
+        }
+        if (next == previous) {
+            if (value != nullptr) {
+                *value = next;
+            }
+            return true;
+        }
+        previous = next;
+    }
+    printf("get_value: no two answers for index %u agree.\n", unsigned{index});
+    return false;
 }
 
 uint32_t get_value(CommsManager* comms, target_comms_t target, uint8_t index) {

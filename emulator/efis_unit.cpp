@@ -169,6 +169,9 @@ private:
         if (f != nullptr && f->no_answer) {
             return;
         }
+        if (f != nullptr && f->wrong_id) {
+            frame.can_ID = other_answer_id(frame.can_ID);
+        }
         if (f != nullptr && f->wrong_length && frame.msg_len > 0) {
             const uint8_t old_len = can_msg_payload_len(frame.msg_len);
             frame.msg_len = static_cast<CAN_MSG_LEN_t>(frame.msg_len - 1);
@@ -179,6 +182,29 @@ private:
         for (uint32_t i = 0; i < copies; ++i) {
             out_.push_back({frame, delay});
         }
+    }
+
+    // The identifier of an answer the tool could take this one for: the other record's
+    // value reply, the other acknowledgement, the other identification.
+    uint32_t other_answer_id(uint32_t id) const {
+        const std::pair<uint32_t, uint32_t> pairs[] = {
+            {ids_.send_user_setting, ids_.send_sensor_calib},
+            {ids_.ack, ids_.mx25_ack},
+            {ids_.nack, ids_.mx25_nack},
+            {CANMSG_WHOAMI, LEGACY_CANMSG_WHOAMI},
+        };
+        for (const auto& [a, b] : pairs) {
+            if (a == 0 || b == 0) {
+                continue;
+            }
+            if (id == a) {
+                return b;
+            }
+            if (id == b) {
+                return a;
+            }
+        }
+        return id;
     }
 
     const UnitIds& ids_;

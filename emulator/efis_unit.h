@@ -33,6 +33,7 @@ struct Fault {
     bool wrong_status = false;       // status byte 2
     bool wrong_op_code = false;      // flash ACK echoes another op code
     bool wrong_address = false;      // flash ACK echoes another address
+    bool wrong_id = false;           // the answer travels on another answer's identifier
     uint32_t delay_ms = 0;           // the answer is due this long after the request
     uint32_t unrelated_before = 0;   // unrelated frames sent before the answer
     uint32_t repeat = 0;             // the answer is sent this many extra times

@@ -20,10 +20,12 @@ bool read_calibration(CommsManager* comms, SENSOR_CALIB_t* out, std::vector<int>
     bool all = true;
     for (const CalibrationElement& element : calibration_elements()) {
         // A stored 0xFFFFFFFF (an erased word) is a value; only a read without an answer is
-        // missing.
+        // missing. After one is missing, its late answer could be taken for a later one: the
+        // values after it are confirmed.
+        const auto index = static_cast<uint8_t>(element.index);
         uint32_t value = 0;
-        if (!linkUp ||
-            !get_value_checked(comms, SENSOR_COMMS, static_cast<uint8_t>(element.index), &value)) {
+        if (!linkUp || !(all ? get_value_checked(comms, SENSOR_COMMS, index, &value)
+                             : get_value_confirmed(comms, SENSOR_COMMS, index, &value))) {
             all = false;
             if (unread != nullptr) {
                 unread->push_back(element.index);

@@ -77,15 +77,23 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
         return result;
     }
 
+    // Once a read went unanswered, its late answer could be taken for a later one: the
+    // values after it are confirmed.
+    bool late_answer_possible = false;
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
         // A stored 0xFFFFFFFF (white, for a colour) is a value; only a read without an
         // answer is missing.
         uint32_t value = 0;
-        if (!get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)) {
+        const bool read =
+            late_answer_possible
+                ? get_value_confirmed(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)
+                : get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value);
+        if (!read) {
             value = 0;
             result.unread.push_back(index);
             unit->unknown.insert(index);
+            late_answer_possible = true;
         }
         if (!settings_set_value(&record, index, &value)) {
             result.status = LoadStatus::RecordRejected;

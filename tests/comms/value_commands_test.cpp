@@ -200,6 +200,44 @@ TEST_F(ValueTest, CheckedReadTellsStoredAllOnesFromFailure) {
     EXPECT_EQ(checked_out, "get_value: timeout waiting for response (expected CAN ID 0x380).\n");
 }
 
+TEST_F(ValueTest, ConfirmedReadOutlastsTheLateAnswerOfAnEarlierRead) {
+    use_generation(Cache::Current);
+    put_setting(VNE_INDEX, 200);
+    put_setting(VLO_INDEX, 95);
+    // Vne's answer comes after its read gave up (a USB read waits 1000 ms), ahead of Vlo's.
+    emu::Fault late;
+    late.delay_ms = 1300;
+    late.times = 1;
+    fault(0x370, emu::AnswerKind::Reply, late);
+    uint32_t value = 0;
+    EXPECT_FALSE(get_value_checked(comms.get(), SETTINGS_COMMS, VNE_INDEX, &value));
+    emu_hid::clear_output_reports();
+    EXPECT_TRUE(get_value_confirmed(comms.get(), SETTINGS_COMMS, VLO_INDEX, &value));
+    EXPECT_EQ(value, 95u);
+    // Vne's 200, then two answers of 95.
+    EXPECT_EQ(emu_hid::output_reports(),
+              std::vector<Bytes>(3, output_report(0x370, CAN_1_BYTES, {VLO_INDEX})));
+}
+
+TEST_F(ValueTest, ConfirmedReadTakesTwoAgreeingAnswersAndFailsOnSilence) {
+    use_generation(Cache::Legacy);
+    put_calib(LSM_ACC_OFFSET_Y_INDEX, 0x3F000000);
+    uint32_t value = 0;
+    EXPECT_TRUE(get_value_confirmed(comms.get(), SENSOR_COMMS, LSM_ACC_OFFSET_Y_INDEX, &value));
+    EXPECT_EQ(value, 0x3F000000u);
+    EXPECT_EQ(emu_hid::output_reports(),
+              std::vector<Bytes>(2, output_report(0x354, CAN_1_BYTES, {LSM_ACC_OFFSET_Y_INDEX})));
+
+    emu::Fault silent;
+    silent.no_answer = true;
+    silent.skip_first = 1;
+    silent.times = 1;
+    fault(0x354, emu::AnswerKind::Reply, silent);
+    value = 7;
+    EXPECT_FALSE(get_value_confirmed(comms.get(), SENSOR_COMMS, LSM_ACC_OFFSET_Y_INDEX, &value));
+    EXPECT_EQ(value, 7u);
+}
+
 struct SetCase {
     const char* name;
     Cache cache;

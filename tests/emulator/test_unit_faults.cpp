@@ -302,6 +302,38 @@ TEST_P(UnitFaults, ReplyFaults) {
     EXPECT_EQ(who[0].len, 7);
 }
 
+TEST_P(UnitFaults, WrongIdentifierCarriesTheAnswerOnAnotherAnswers) {
+    const GenCase& g = GetParam();
+    emu::Fault r = fault(emu::AnswerKind::Reply);
+    r.wrong_id = true;
+    unit.set_fault(g.req_setting, r);
+    unit.set_fault(g.req_calib, r);
+    EXPECT_EQ(frames_of(unit.handle(frame(g.req_setting, 1, {6}))),
+              (std::vector<Expected>{value_reply(g.send_calib, 150)}));
+    const auto calib = frames_of(unit.handle(frame(g.req_calib, 1, {0})));
+    ASSERT_EQ(calib.size(), 1u);
+    EXPECT_EQ(calib[0].id, g.send_setting);
+    unit.set_fault(0x010, r);
+    unit.set_answers_current_whoami(true);
+    const auto who = frames_of(unit.handle(frame(0x010, 2, {0xEF, 0x15})));
+    ASSERT_EQ(who.size(), 1u);
+    EXPECT_EQ(who[0].id, 0x123u);
+
+    // Acknowledgements trade identifiers, payload unchanged: a refusal too.
+    emu::Fault c = fault(emu::AnswerKind::CommandAck);
+    c.wrong_id = true;
+    emu::Fault fl = fault(emu::AnswerKind::FlashAck);
+    fl.wrong_id = true;
+    fl.refuse = true;
+    unit.set_fault(g.erase, c);
+    unit.set_fault(g.erase, fl);
+    Expected acked = command_ack(g, g.erase, true);
+    acked.id = g.mx25_ack;
+    Expected refused = flash_ack(g, 0xBE, 0x30000, false);
+    refused.id = g.gen == emu::Generation::Current ? g.ack : g.nack;
+    EXPECT_EQ(erase_block(3), (std::vector<Expected>{acked, refused}));
+}
+
 TEST_P(UnitFaults, FaultOnAnotherKindLeavesTheAnswerAlone) {
     const GenCase& g = GetParam();
     emu::Fault f = fault(emu::AnswerKind::FlashAck);

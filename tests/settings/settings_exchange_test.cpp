@@ -152,6 +152,28 @@ TEST_P(SettingsExchangeTest, SaveRefusesARecordItDoesNotKnowWhole) {
     EXPECT_EQ(settings_save(comms.get(), &unit, pending).status, SaveStatus::Ok);
 }
 
+TEST_P(SettingsExchangeTest, LateAnswerOfAnUnreadValueIsNotTakenForTheNextOne) {
+    // Vne's answer comes after its read gave up (a USB read waits 1000 ms), ahead of the
+    // answer to the next read.
+    emu::Fault late;
+    late.answer = emu::AnswerKind::Reply;
+    late.delay_ms = 1300;
+    late.skip_first = 4 + VNE_INDEX;
+    late.times = 1;
+    emu_hid::unit().set_fault(GetParam().request_id, late);
+    const LoadResult loaded = settings_load(comms.get(), &unit);
+    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    EXPECT_EQ(loaded.unread, std::vector<settings_struct_index>{VNE_INDEX});
+    Settings_t held = emu_hid::unit().settings();
+    for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        const auto index = static_cast<settings_struct_index>(i);
+        if (index != VNE_INDEX) {
+            EXPECT_EQ(settings_get_value(&unit.record, index), settings_get_value(&held, index))
+                << "element " << i;
+        }
+    }
+}
+
 TEST_P(SettingsExchangeTest, LateAcknowledgementIsNotTakenForTheNextValue) {
     ASSERT_EQ(settings_load(comms.get(), &unit).status, LoadStatus::Ok);
     Settings_t working = unit.record;

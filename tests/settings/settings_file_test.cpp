@@ -514,7 +514,8 @@ TEST_P(CalibrationReadTest, ReadsEveryElementTellsTheUnreadOneAndWritesNothing) 
         const uint32_t id = frame.can_ID;  // the frame is packed
         EXPECT_EQ(id, GetParam().request_id);
     }
-    EXPECT_EQ(emu_hid::unit().received().size(), kCalibrationElementCount);
+    // The 45 elements after the unread twentieth are confirmed by a second read each.
+    EXPECT_EQ(emu_hid::unit().received().size(), kCalibrationElementCount + 45);
 
     // A file keeps it for the installer's records, the unread element as null.
     SettingsFile file = sampleFile(sampleRecord());
@@ -528,6 +529,33 @@ TEST_P(CalibrationReadTest, ReadsEveryElementTellsTheUnreadOneAndWritesNothing) 
     ASSERT_TRUE(back.file.calibration.has_value());
     EXPECT_EQ(std::memcmp(&*back.file.calibration, &read, sizeof(read)), 0);
     EXPECT_EQ(back.file.calibration_unread, unread);
+}
+
+TEST_P(CalibrationReadTest, LateAnswerOfAnUnreadElementIsNotTakenForTheNextOne) {
+    SENSOR_CALIB_t held;
+    std::memset(&held, 0, sizeof(held));
+    for (const CalibrationElement& e : calibration_elements()) {
+        uint32_t word = 0x40000000u + static_cast<uint32_t>(e.index);
+        calib_set_value(&held, e.index, &word);
+    }
+    emu_hid::unit().set_calibration(held);
+    // The first element's answer comes after its read gave up (a USB read waits 1000 ms).
+    emu::Fault late;
+    late.answer = emu::AnswerKind::Reply;
+    late.delay_ms = 1300;
+    late.times = 1;
+    emu_hid::unit().set_fault(GetParam().request_id, late);
+
+    SENSOR_CALIB_t read;
+    std::vector<int> unread;
+    EXPECT_FALSE(read_calibration(comms.get(), &read, &unread));
+    const int first = calibration_elements()[0].index;
+    EXPECT_EQ(unread, std::vector<int>{first});
+    for (const CalibrationElement& e : calibration_elements()) {
+        if (e.index != first) {
+            EXPECT_EQ(calib_get_value(&read, e.index), calib_get_value(&held, e.index)) << e.name;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothGenerations, CalibrationReadTest,
