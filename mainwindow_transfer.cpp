@@ -22,9 +22,9 @@
 
 namespace {
 
-// Every data packet is followed by a 100 us pause; with the default 50 us timer slack the
-// kernel stretches each such sleep (and each wait for the unit's answer) by up to half as
-// much again, which on a 4 MiB image costs several seconds.
+// With the default 50 us timer slack the kernel stretches each wait for the unit's answer;
+// over the tens of thousands of packets of an image that costs seconds. (The pause after
+// each packet sets its own slack.)
 void use_fine_timer_slack() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
