@@ -21,11 +21,11 @@ LinkSteps LinkWatch::reconnect(int64_t) {
     return beginAttempt(steps);
 }
 
-LinkSteps LinkWatch::attemptEnded(bool linked, int64_t now_ms) {
+LinkSteps LinkWatch::attemptEnded(bool linked, const UnitPresence& seen, int64_t now_ms) {
     LinkSteps steps;
     attempt_end_ms_ = now_ms;
-    // The presence seen before the attempt says nothing about what appears after it.
-    last_valid_ = false;
+    last_ = seen;
+    last_valid_ = true;
     if (linked) {
         state_ = LinkState::Linked;
         steps.load = true;

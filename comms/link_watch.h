@@ -47,8 +47,9 @@ public:
     LinkSteps start(int64_t now_ms);
     // The user asked for the links to be closed and the sequence run again.
     LinkSteps reconnect(int64_t now_ms);
-    // A connection attempt ended; `linked` when a link answered.
-    LinkSteps attemptEnded(bool linked, int64_t now_ms);
+    // A connection attempt ended; `linked` when a link answered. `seen` is the presence just
+    // after it, so that a unit arriving before the next poll counts as arrived.
+    LinkSteps attemptEnded(bool linked, const UnitPresence& seen, int64_t now_ms);
     // The poll or a device event. `link_lost`: the link in use failed or its device is gone.
     // `busy`: a transfer or another exchange uses the link, whose own failure reports it.
     LinkSteps observe(const UnitPresence& seen, bool link_lost, bool busy, int64_t now_ms);
@@ -62,7 +63,7 @@ private:
     bool restarting_ = false;  // the attempt running belongs to the wait for a restart
     bool gone_seen_ = false;   // the restarted unit was seen gone
     UnitPresence last_{};
-    bool last_valid_ = false;  // `last_` holds a poll's view (none right after an attempt)
+    bool last_valid_ = false;  // `last_` holds a view to compare with (none after a restart)
     int64_t restart_sent_ms_ = 0;
     int64_t restart_deadline_ms_ = 0;
     int64_t attempt_end_ms_ = 0;

@@ -14,7 +14,7 @@ enum class Ev { Start, Reconnect, Linked, Failed, Poll, Restart };
 struct Step {
     Ev event;
     int64_t at_ms;
-    UnitPresence seen;  // Poll only
+    UnitPresence seen;  // Poll, and the end of an attempt
     bool lost;          // Poll only
     bool busy;          // Poll only
     const char* steps;  // the steps taken, space-separated, in LinkSteps order
@@ -55,6 +55,10 @@ const Story kStories[] = {
       {Ev::Poll, 500, kUsb, false, false, "", S::Connecting},
       {Ev::Linked, 900, {}, false, false, "load", S::Linked},
       {Ev::Poll, 1900, kUsb, false, false, "", S::Linked}}},
+    {"plugged in just after the failed attempt, before the first poll: found at that poll",
+     {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
+      {Ev::Failed, 5000, kNone, false, false, "", S::Watching},
+      {Ev::Poll, 5100, kUsb, false, false, "connect", S::Connecting}}},
     {"no unit at start, plugged in later: found at once, not at the retry",
      {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
       {Ev::Failed, 5000, {}, false, false, "", S::Watching},
@@ -64,15 +68,15 @@ const Story kStories[] = {
       {Ev::Linked, 8300, {}, false, false, "load", S::Linked}}},
     {"a CAN interface up with no unit on it is asked again every 10 s, not every poll",
      {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
-      {Ev::Failed, 5000, {}, false, false, "", S::Watching},
+      {Ev::Failed, 5000, kCan, false, false, "", S::Watching},
       {Ev::Poll, 6000, kCan, false, false, "", S::Watching},
       {Ev::Poll, 14999, kCan, false, false, "", S::Watching},
       {Ev::Poll, 15000, kCan, false, false, "connect", S::Connecting},
-      {Ev::Failed, 20000, {}, false, false, "", S::Watching},
+      {Ev::Failed, 20000, kCan, false, false, "", S::Watching},
       {Ev::Poll, 21000, kCan, false, false, "", S::Watching}}},
     {"a unit seen but never answering is not asked on every poll",
      {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
-      {Ev::Failed, 3000, {}, false, false, "", S::Watching},
+      {Ev::Failed, 3000, kUsb, false, false, "", S::Watching},
       {Ev::Poll, 4000, kUsb, false, false, "", S::Watching},
       {Ev::Poll, 5000, kUsb, false, false, "", S::Watching}}},
     {"unplugged while idle: links closed, user told, found again when it returns",
@@ -149,10 +153,10 @@ TEST_P(LinkWatchStory, TakesTheExpectedSteps) {
             taken = watch.reconnect(step.at_ms);
             break;
         case Ev::Linked:
-            taken = watch.attemptEnded(true, step.at_ms);
+            taken = watch.attemptEnded(true, step.seen, step.at_ms);
             break;
         case Ev::Failed:
-            taken = watch.attemptEnded(false, step.at_ms);
+            taken = watch.attemptEnded(false, step.seen, step.at_ms);
             break;
         case Ev::Poll:
             taken = watch.observe(step.seen, step.lost, step.busy, step.at_ms);
@@ -175,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Stories, LinkWatchStory, ::testing::ValuesIn(kStories),
 TEST(LinkWatch, RestartDeadlineIsThirtySecondsAfterTheCommand) {
     LinkWatch watch;
     watch.start(0);
-    watch.attemptEnded(true, 100);
+    watch.attemptEnded(true, kUsb, 100);
     watch.restartSent(5000);
     EXPECT_EQ(watch.restartDeadlineMs(), 35000);
 }
