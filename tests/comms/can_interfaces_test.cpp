@@ -135,20 +135,6 @@ TEST_F(FakeSysfs, StateOfOneInterface) {
     }
 }
 
-TEST_F(FakeSysfs, StateIsReadAfresh) {
-    add({"can0", "280\n", "72\n", "0x40c1\n", true});
-    CanInterface got;
-    ASSERT_TRUE(can_interface_state("can0", &got, net));
-    EXPECT_TRUE(got.up);
-    write(fs::path(net) / "can0" / "flags", "0x40c0\n");
-    write(fs::path(net) / "can0" / "mtu", "16\n");
-    ASSERT_TRUE(can_interface_state("can0", &got, net));
-    EXPECT_EQ(describe(got), "can0 classic down real");
-    fs::remove_all(fs::path(net) / "can0");
-    EXPECT_FALSE(can_interface_state("can0", &got, net));
-    EXPECT_TRUE(list_can_interfaces(net).empty());
-}
-
 TEST_F(FakeSysfs, NoSysfsMeansNoInterfaces) {
     EXPECT_TRUE(list_can_interfaces(net).empty());
     EXPECT_TRUE(list_can_interfaces((root / "missing").string()).empty());
