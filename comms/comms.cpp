@@ -1,10 +1,20 @@
 #include "comms/comms.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 #include "comms/canfd/canfd.h"
 #include "comms/usb_hid/USBHID.h"
+#include "comms/usb_hid/unit_interface.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kUsbOpenRetryPeriod{100};
+
+}  // namespace
 
 CommsManager::CommsManager() : usbHid(nullptr), canFd(nullptr) {
     usbHid = new USBHID();
@@ -35,10 +45,11 @@ bool CommsManager::establish_connection(const LinkChoice& links) {
     unitSerial = 0xFFFFFFFF;
     usbRoundTripUs = 0;
     canRoundTripUs = 0;
+    lastCanInterface = links.can ? links.can_interface : std::string();
 
     bool usb_ok = false;
     if (links.usb) {
-        usb_ok = verifyUSB();
+        usb_ok = verifyUSB(links.usb_open_retry_ms);
     }
     bool can_ok = false;
     if (links.can) {
@@ -58,11 +69,27 @@ bool CommsManager::establish_connection(const LinkChoice& links) {
     return true;
 }
 
-bool CommsManager::verifyUSB() {
+bool CommsManager::openUSB(uint32_t retry_ms) {
+    if (connectUSB(vendor_id, product_id)) {
+        return true;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(retry_ms);
+    while (Clock::now() < deadline && usb_unit_present(vendor_id, product_id)) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(kUsbOpenRetryPeriod, deadline - Clock::now()));
+        if (connectUSB(vendor_id, product_id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CommsManager::verifyUSB(uint32_t open_retry_ms) {
     bool verified = false;
     printf("Attempting to connect to USB HID device 0x%04X:0x%04X\n", unsigned{vendor_id},
            unsigned{product_id});
-    if (connectUSB(vendor_id, product_id)) {
+    if (openUSB(open_retry_ms)) {
         puts("USB HID device connected, verifying with serial number request...");
         fwversion_t fw;
         fw.version = 0;
@@ -156,6 +183,29 @@ int CommsManager::read_nowait(COMMS_MSG_t* msg) {
 bool CommsManager::isConnected() const {
     return (usbHid != nullptr && usbHid->isConnected()) ||
            (canFd != nullptr && canFd->isConnected());
+}
+
+bool CommsManager::linkLost() const {
+    if (usbHid != nullptr && usbHid->isConnected()) {
+        return usbHid->linkLost();
+    }
+    return canFd != nullptr && canFd->isConnected() && canFd->linkLost();
+}
+
+void CommsManager::disconnectAll() {
+    if (usbHid != nullptr) {
+        usbHid->disconnect();
+    }
+    if (canFd != nullptr) {
+        canFd->disconnect();
+    }
+    unitSerial = 0xFFFFFFFF;
+    usbRoundTripUs = 0;
+    canRoundTripUs = 0;
+}
+
+std::string CommsManager::canInterface() const {
+    return lastCanInterface;
 }
 
 COMM_INTERFACE_t CommsManager::getActiveInterface() const {

@@ -23,6 +23,9 @@ struct LinkChoice {
     bool usb = true;
     bool can = true;
     std::string can_interface = "can0";
+    // When the unit is attached but cannot be opened yet (its hidraw node appears before udev
+    // has given the user access to it), opening is tried again every 100 ms for this long.
+    uint32_t usb_open_retry_ms = 0;
 };
 
 // Owns both links and routes every frame over USB HID when it is connected, else CAN FD.
@@ -48,6 +51,16 @@ public:
     // As read, without waiting: a frame that has already arrived, 0 when none has.
     int read_nowait(COMMS_MSG_t* msg);
     bool isConnected() const;
+    // The link in use (USB HID when connected, else CAN FD) failed in a way that means the
+    // unit or interface is gone; false with no link. May be asked while an upload worker
+    // uses the link: reads and writes never change which link is in use.
+    bool linkLost() const;
+    // Closes both links and forgets the serial number and round trips; hidapi stays
+    // initialised, so that establish_connection may follow.
+    void disconnectAll();
+    // The CAN interface the last connection attempt tried; "" before one, or when it did not
+    // try CAN FD.
+    std::string canInterface() const;
     COMM_INTERFACE_t getActiveInterface() const;
     USBHID* getUSBHID();
     CANFD* getCANFD();
@@ -63,7 +76,9 @@ public:
 private:
     // Opens one link and asks the unit for its serial number on it; a link that does not
     // answer is closed again.
-    bool verifyUSB();
+    bool verifyUSB(uint32_t open_retry_ms);
+    // connectUSB, tried again for up to `retry_ms` while the unit is attached.
+    bool openUSB(uint32_t retry_ms);
     bool verifyCANFD(const std::string& interface_name);
 
     USBHID* usbHid;
@@ -71,6 +86,7 @@ private:
     uint32_t unitSerial = 0xFFFFFFFF;
     uint32_t usbRoundTripUs = 0;
     uint32_t canRoundTripUs = 0;
+    std::string lastCanInterface;
     FrameTap frameTap;
 };
 

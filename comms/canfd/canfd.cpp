@@ -54,6 +54,7 @@ bool CANFD::connect(const std::string& name) {
     if (connected || socket_fd >= 0) {
         disconnect();
     }
+    link_lost = false;
 
     // The index is looked up on a throw-away socket so that the working socket is never
     // left half set up by a missing interface.
@@ -132,10 +133,26 @@ void CANFD::disconnect() {
     }
     connected = false;
     interface_name.clear();
+    link_lost = false;
 }
 
 bool CANFD::isConnected() const {
     return connected && socket_fd >= 0;
+}
+
+bool CANFD::linkLost() const {
+    return link_lost;
+}
+
+ssize_t CANFD::note_failure(ssize_t result) {
+    if (result < 0) {
+        const int err = errno;
+        // Down or unregistered interfaces; EAGAIN (time-out) and ENOBUFS (queue full) pass.
+        if (err == ENETDOWN || err == ENODEV || err == ENXIO) {
+            link_lost = true;
+        }
+    }
+    return result;
 }
 
 int CANFD::read(COMMS_MSG_t* msg) {
@@ -144,7 +161,7 @@ int CANFD::read(COMMS_MSG_t* msg) {
     }
     canfd_frame frame;
     std::memset(&frame, 0, sizeof(frame));
-    const ssize_t result = ::read(socket_fd, &frame, sizeof(frame));
+    const ssize_t result = note_failure(::read(socket_fd, &frame, sizeof(frame)));
     if (result <= 0) {
         return static_cast<int>(result);
     }
@@ -162,7 +179,7 @@ int CANFD::read_nowait(COMMS_MSG_t* msg) {
     }
     canfd_frame frame;
     std::memset(&frame, 0, sizeof(frame));
-    const ssize_t result = ::recv(socket_fd, &frame, sizeof(frame), MSG_DONTWAIT);
+    const ssize_t result = note_failure(::recv(socket_fd, &frame, sizeof(frame), MSG_DONTWAIT));
     if (result < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
@@ -182,7 +199,7 @@ int CANFD::write(const COMMS_MSG_t& msg) {
         return -1;
     }
     const canfd_frame frame = canfd_frame_from_msg(msg);
-    if (::write(socket_fd, &frame, sizeof(frame)) < 0) {
+    if (note_failure(::write(socket_fd, &frame, sizeof(frame))) < 0) {
         const int err = errno;
         report_error(err, "CANFD::write: Write failed: ");
         return -1;
@@ -208,7 +225,7 @@ int CANFD::write(const uint8_t* data, size_t length) {
     }
     std::memcpy(msg.data, data + kRawHeaderLen, payload);
     const canfd_frame frame = canfd_frame_from_msg(msg);
-    const ssize_t result = ::write(socket_fd, &frame, sizeof(frame));
+    const ssize_t result = note_failure(::write(socket_fd, &frame, sizeof(frame)));
     if (result > 0 && frame_tap != nullptr) {
         tap_frame(*frame_tap, frame, true, true);
     }

@@ -2,6 +2,9 @@
 // std::cerr with the system's error text.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +22,11 @@ public:
     bool connect(const std::string& interface_name);
     void disconnect();
     bool isConnected() const;
+    // True once a read or write on the open socket failed because the interface went down or
+    // away (ENETDOWN, ENODEV, ENXIO); a time-out or a full transmit queue does not count.
+    // Cleared by connect and disconnect. May be asked from another thread than the one that
+    // used the link.
+    bool linkLost() const;
 
     // Waits up to 500 ms for one frame. Returns the socket read's byte count (72 for
     // CAN FD, 16 for classic CAN) when a frame was decoded; otherwise 0 or -1 (-1 with
@@ -39,8 +47,13 @@ public:
     void setFrameTap(const FrameTap* tap);
 
 private:
+    // Returns `result`, first noting a lost link when it is a failure that says so; errno is
+    // left as the failed call set it.
+    ssize_t note_failure(ssize_t result);
+
     int socket_fd;
     bool connected;
     std::string interface_name;
+    std::atomic<bool> link_lost{false};
     const FrameTap* frame_tap = nullptr;
 };

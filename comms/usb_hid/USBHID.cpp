@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
+
+#include "comms/usb_hid/unit_interface.h"
 
 namespace {
 
-constexpr uint16_t kVendorUsagePage = 0xFF00;
 constexpr size_t kInputReportMax = 128;
 constexpr int kReadTimeoutMs = 1000;
 // Report ID, iface, can_ID and msg_len precede the payload of an input report.
@@ -19,11 +21,13 @@ constexpr size_t kOutputHeaderLen = 5;
 }  // namespace
 
 USBHID::USBHID() : device_handle(nullptr), connected(false), report_ID(5) {
+    std::lock_guard<std::mutex> lock(hidapi_global_lock());
     hid_init();
 }
 
 USBHID::~USBHID() {
     disconnect();
+    std::lock_guard<std::mutex> lock(hidapi_global_lock());
     hid_exit();
 }
 
@@ -31,20 +35,14 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
     if (connected || device_handle != nullptr) {
         disconnect();
     }
+    link_lost = false;
+    std::lock_guard<std::mutex> lock(hidapi_global_lock());
     hid_device_info* devices = hid_enumerate(vendor_id, product_id);
     if (devices == nullptr) {
         connected = false;
         return false;
     }
-    // The unit also offers interfaces on other usage pages; only the vendor page carries frames.
-    const hid_device_info* match = nullptr;
-    for (const hid_device_info* d = devices; d != nullptr; d = d->next) {
-        if (d->vendor_id == vendor_id && d->product_id == product_id &&
-            d->usage_page == kVendorUsagePage) {
-            match = d;
-            break;
-        }
-    }
+    const hid_device_info* match = find_unit_interface(devices, vendor_id, product_id);
     if (match == nullptr || match->path == nullptr) {
         hid_free_enumeration(devices);
         connected = false;
@@ -66,10 +64,15 @@ void USBHID::disconnect() {
         device_handle = nullptr;
     }
     connected = false;
+    link_lost = false;
 }
 
 bool USBHID::isConnected() const {
     return connected;
+}
+
+bool USBHID::linkLost() const {
+    return link_lost;
 }
 
 int USBHID::read(COMMS_MSG_t* msg) {
@@ -87,6 +90,10 @@ int USBHID::read_report(COMMS_MSG_t* msg, int timeout_ms) {
     uint8_t buffer[kInputReportMax];
     std::memset(buffer, 0, sizeof(buffer));
     const int result = hid_read_timeout(device_handle, buffer, sizeof(buffer), timeout_ms);
+    if (result < 0) {
+        // On hidraw a failed read means the node is gone: the unit was unplugged or reset.
+        link_lost = true;
+    }
     if (result <= 0) {
         return result;
     }
@@ -143,6 +150,9 @@ int USBHID::write(const uint8_t* data, size_t length) {
         std::memcpy(report.data() + 1, data, length);
     }
     const int result = hid_write(device_handle, report.data(), report.size());
+    if (result < 0) {
+        link_lost = true;
+    }
     if (result > 0 && frame_tap != nullptr) {
         tap_sent(data, length);
     }

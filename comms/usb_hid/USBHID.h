@@ -2,6 +2,7 @@
 // Writes no log lines; every outcome is a return value.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,10 @@ public:
     bool connect(uint16_t vendor_id, uint16_t product_id);
     void disconnect();
     bool isConnected() const;
+    // True once a read or write on the open link failed in hidapi, which on hidraw means the
+    // device node is gone; cleared by connect and disconnect. May be asked from another thread
+    // than the one that used the link.
+    bool linkLost() const;
 
     // Waits up to 1000 ms for one input report. Returns the byte count hidapi delivered
     // (report ID included) when a frame was decoded, 0 when nothing arrived in time,
@@ -45,5 +50,6 @@ private:
     hid_device_* device_handle;
     bool connected;
     uint8_t report_ID;
+    std::atomic<bool> link_lost{false};
     const FrameTap* frame_tap = nullptr;
 };

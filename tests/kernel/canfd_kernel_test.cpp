@@ -1,18 +1,26 @@
 // The CAN FD transport on the kernel's own SocketCAN: a vcan interface in CAN FD mode, with a
-// second raw socket as the other node on the bus.
+// second raw socket as the other node on the bus. Also the interface list read from the
+// kernel's sysfs and the udev monitor on the kernel's own events.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "comms/can_interfaces.h"
 #include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
+#include "device_events.h"
 #include "tests/kernel/kernel_test_support.h"
 
 namespace {
@@ -409,6 +417,176 @@ TEST(CanFdConnect, ClassicCanInterfaceRejectsCanFdFrames) {
     EXPECT_EQ(err, "CANFD::write: Write failed: " + std::string(std::strerror(EINVAL)) + "\n");
     canfd.disconnect();
     kernel_test::remove_interface("efisclassic0");
+}
+
+// Sets or clears IFF_UP the way a network manager does, without ip(8).
+bool set_link_up(const std::string& name, bool up) {
+    const int fd = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) {
+        return false;
+    }
+    ifreq ifr;
+    std::memset(&ifr, 0, sizeof(ifr));
+    std::strncpy(ifr.ifr_name, name.c_str(), sizeof(ifr.ifr_name) - 1);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    if (ok) {
+        ifr.ifr_flags =
+            static_cast<short>(up ? (ifr.ifr_flags | IFF_UP) : (ifr.ifr_flags & ~IFF_UP));
+        ok = ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+enum class Happening { Nothing, Down, Removed };
+enum class Op { Write, Read, ReadWithoutWaiting };
+
+struct LossCase {
+    const char* name;
+    unsigned mtu;
+    Happening happening;
+    Op op;
+    std::set<int> errnos;  // what the failed call may leave in errno
+    bool lost;
+};
+
+class CanFdLinkLoss : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(CanFdLinkLoss, OnlyAnInterfaceThatWentAwayCounts) {
+    const LossCase& c = GetParam();
+    const std::string name = "efislost0";
+    kernel_test::remove_interface(name);
+    ASSERT_TRUE(kernel_test::run("ip link add dev " + name + " type vcan"));
+    ASSERT_TRUE(kernel_test::run("ip link set " + name + " mtu " + std::to_string(c.mtu)));
+    ASSERT_TRUE(kernel_test::run("ip link set up " + name));
+    CANFD canfd;
+    ASSERT_TRUE(canfd.connect(name));
+    EXPECT_FALSE(canfd.linkLost());
+    if (c.happening == Happening::Down) {
+        ASSERT_TRUE(set_link_up(name, false));
+    } else if (c.happening == Happening::Removed) {
+        kernel_test::remove_interface(name);
+    }
+    testing::internal::CaptureStderr();
+    COMMS_MSG_t m = frame(0x390, CAN_5_BYTES, 0);
+    errno = 0;
+    int result = 0;
+    switch (c.op) {
+    case Op::Write:
+        result = canfd.write(m);
+        break;
+    case Op::Read:
+        result = canfd.read(&m);
+        break;
+    case Op::ReadWithoutWaiting:
+        result = canfd.read_nowait(&m);
+        break;
+    }
+    const int err = errno;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(c.errnos.count(err), 1u) << std::strerror(err);
+    EXPECT_EQ(canfd.linkLost(), c.lost);
+    EXPECT_TRUE(canfd.isConnected()) << "a failure leaves the socket open";
+    canfd.disconnect();
+    EXPECT_FALSE(canfd.linkLost());
+    kernel_test::remove_interface(name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CanFdLinkLoss,
+    ::testing::Values(
+        LossCase{"DownThenWrite", 72, Happening::Down, Op::Write, {ENETDOWN}, true},
+        LossCase{"DownThenRead", 72, Happening::Down, Op::Read, {ENETDOWN}, true},
+        LossCase{"DownThenReadWithoutWaiting",
+                 72,
+                 Happening::Down,
+                 Op::ReadWithoutWaiting,
+                 {ENETDOWN},
+                 true},
+        LossCase{"RemovedThenWrite", 72, Happening::Removed, Op::Write, {ENODEV, ENXIO}, true},
+        LossCase{"RemovedThenRead", 72, Happening::Removed, Op::Read, {ENODEV}, true},
+        LossCase{"QuietBus", 72, Happening::Nothing, Op::Read, {EAGAIN, EWOULDBLOCK}, false},
+        LossCase{"ClassicBusRefusesTheFrame", 16, Happening::Nothing, Op::Write, {EINVAL}, false}),
+    [](const ::testing::TestParamInfo<LossCase>& info) { return std::string(info.param.name); });
+
+const CanInterface* find(const std::vector<CanInterface>& list, const std::string& name) {
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&name](const CanInterface& i) { return i.name == name; });
+    return it == list.end() ? nullptr : &*it;
+}
+
+TEST(CanInterfaceList, ReadsTheKernelsOwnSysfs) {
+    VcanInterface fd_bus("efislist0");
+    ASSERT_TRUE(fd_bus.ok());
+    kernel_test::remove_interface("efislist1");
+    ASSERT_TRUE(kernel_test::run("ip link add dev efislist1 type vcan"));
+    ASSERT_TRUE(kernel_test::run("ip link set efislist1 mtu 16"));
+
+    const std::vector<CanInterface> list = list_can_interfaces();
+    const CanInterface* fd = find(list, "efislist0");
+    const CanInterface* classic = find(list, "efislist1");
+    ASSERT_NE(fd, nullptr);
+    ASSERT_NE(classic, nullptr);
+    EXPECT_TRUE(fd->fd_capable);
+    EXPECT_TRUE(fd->up);
+    EXPECT_TRUE(fd->is_virtual);
+    EXPECT_FALSE(classic->fd_capable);
+    EXPECT_FALSE(classic->up);
+    EXPECT_TRUE(classic->is_virtual);
+    EXPECT_EQ(find(list, "lo"), nullptr) << "not a CAN interface";
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+                               [](const auto& a, const auto& b) { return a.name < b.name; }));
+
+    ASSERT_TRUE(set_link_up("efislist0", false));
+    CanInterface state;
+    ASSERT_TRUE(can_interface_state("efislist0", &state));
+    EXPECT_FALSE(state.up);
+    EXPECT_FALSE(can_interface_state("lo", &state));
+
+    // The command offered for a virtual interface does what it says (run here as root).
+    ASSERT_TRUE(can_interface_state("efislist1", &state));
+    const std::string command = can_fd_up_command(state);
+    ASSERT_EQ(command, "sudo ip link set efislist1 mtu 72 up");
+    ASSERT_TRUE(kernel_test::run(command.substr(std::string("sudo ").size())));
+    ASSERT_TRUE(can_interface_state("efislist1", &state));
+    EXPECT_TRUE(state.fd_capable);
+    EXPECT_TRUE(state.up);
+    kernel_test::remove_interface("efislist1");
+    EXPECT_FALSE(can_interface_state("efislist1", &state));
+}
+
+TEST(DeviceEventsOnKernel, AddedAndRemovedCanInterfaceIsSignalled) {
+    static int argc = 1;
+    static char arg0[] = "kernel_canfd_test";
+    static char* argv[] = {arg0, nullptr};
+    QCoreApplication app(argc, argv);
+    kernel_test::remove_interface("efisevt0");
+    DeviceEvents events;
+    ASSERT_TRUE(events.available()) << "no udev monitor";
+    std::vector<std::string> seen;
+    QEventLoop loop;
+    QObject::connect(&events, &DeviceEvents::changed,
+                     [&](const QString& subsystem, const QString& action, const QString& name) {
+                         seen.push_back((subsystem + " " + action + " " + name).toStdString());
+                         if (name == "efisevt0" && action == "remove") {
+                             loop.quit();
+                         }
+                     });
+    ASSERT_TRUE(kernel_test::run("ip link add dev efisevt0 type vcan"));
+    ASSERT_TRUE(kernel_test::run("ip link del dev efisevt0"));
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    const auto start = kernel_test::Clock::now();
+    loop.exec();
+    const auto add = std::find(seen.begin(), seen.end(), "net add efisevt0");
+    const auto remove = std::find(seen.begin(), seen.end(), "net remove efisevt0");
+    ASSERT_NE(add, seen.end());
+    ASSERT_NE(remove, seen.end());
+    EXPECT_LT(add, remove);
+    EXPECT_LT(ms_since(start), 5000);
+    for (const std::string& e : seen) {
+        EXPECT_TRUE(e.rfind("net ", 0) == 0 || e.rfind("hidraw ", 0) == 0) << e;
+    }
 }
 
 }  // namespace
