@@ -1,12 +1,18 @@
+#include <unistd.h>
 #include <QApplication>
 #include <cstdio>
+#include <string>
 
 #include "mainwindow.h"
+#include "stdout_tee.h"
 
 int main(int argc, char** argv) {
     // The protocol log goes to standard output: keep it line by line also when it is piped
     // into a file, so that nothing is lost if the program is stopped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // The protocol's lines also go into the diagnostic trace of the window.
+    StdoutTee tee;
+    tee.start(STDOUT_FILENO, [](const std::string& line) { traceLogLine(line); });
     QApplication app(argc, argv);
     int rc = 0;
     {
@@ -14,5 +20,6 @@ int main(int argc, char** argv) {
         window.show();
         rc = app.exec();
     }
+    tee.stop();
     return rc;
 }

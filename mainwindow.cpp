@@ -18,12 +18,14 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "EFIS_shared/get_set.h"
 #include "comms/can_msg_ids.h"
@@ -37,11 +39,33 @@
 Settings_t user_config;
 uint32_t user_config_chk = 0;
 
+namespace {
+// The open window's diagnostic trace, which keeps the last log lines too; the lock keeps a
+// closing window from going while a line is added from another thread.
+std::mutex g_logTraceMutex;
+DiagnosticTrace* g_logTrace = nullptr;
+
+void setLogTrace(DiagnosticTrace* trace) {
+    std::lock_guard<std::mutex> lock(g_logTraceMutex);
+    g_logTrace = trace;
+}
+}  // namespace
+
+void traceLogLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_logTraceMutex);
+    if (g_logTrace != nullptr) {
+        g_logTrace->addLine(frame_tap_time_us(), line);
+    }
+}
+
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
     const QByteArray text = msg.toLocal8Bit();
     const char* file = context.file != nullptr ? context.file : "";
     const char* function = context.function != nullptr ? context.function : "";
     const unsigned line = static_cast<unsigned>(context.line);
+    static const char* const kinds[] = {"Debug", "Warning", "Critical", "Fatal", "Info"};
+    const auto kind = static_cast<size_t>(type);
+    traceLogLine(std::string(kind < 5 ? kinds[kind] : "Log") + ": " + text.toStdString());
     switch (type) {
     case QtDebugMsg:
         std::fprintf(stderr, "Debug: %s (%s:%u, %s)\n", text.constData(), file, line, function);
@@ -313,6 +337,7 @@ MainWindow::MainWindow(QWidget* parent)
     statusBar()->addPermanentWidget(pendingLabel);
     setupFileMenu();
     setupTransferControls();
+    setupLinkControls();
     auto* singleLine = new SingleLineKeys(this);
     for (QPlainTextEdit* field : {ui->text_registration_num, ui->text_icao}) {
         field->setTabChangesFocus(true);
@@ -404,32 +429,19 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
 
     refreshMarks();
-    QThread::msleep(100);
-
     comms = new CommsManager();
-    if (!comms->establish_connection()) {
-        qDebug() << "Failed to establish connection via USB HID or CAN FD";
-        statusBar()->showMessage(
-            QStringLiteral(
-                "Failed to connect to EFIS via USB or CAN FD - please check connections"),
-            0);
-        return;
-    }
-
-    USBHID* usb = comms->getUSBHID();
-    CANFD* can = comms->getCANFD();
-    if (usb != nullptr && can != nullptr && usb->isConnected() && can->isConnected()) {
-        statusBar()->showMessage(QStringLiteral("Connected via both USB HID and CAN FD"), 0);
-    } else if (comms->getActiveInterface() == USB_HID) {
-        statusBar()->showMessage(QStringLiteral("Connected via USB HID"), 0);
-    } else if (comms->getActiveInterface() == CAN_FD) {
-        statusBar()->showMessage(QStringLiteral("Connected via CAN FD"), 0);
-    }
-
-    loadConfigFromDevice();
+    setLogTrace(&diagnosticTrace);
+    // The window shows at once; the connection sequence and the first load follow.
+    startLinkWatch();
 }
 
 MainWindow::~MainWindow() {
+    unitPoll->stop();
+    // A connection attempt ends on its own within its links' time-outs.
+    if (connectionThread != nullptr) {
+        connectionThread->wait();
+    }
+    setLogTrace(nullptr);
     // A worker holds the comms manager until its upload returns, so the manager outlives it:
     // after the two-minute wait the worker is asked to stop between packets and joined.
     for (QThread* worker : {firmwareUploadThread.data(), airportUploadThread.data()}) {
@@ -601,7 +613,7 @@ uint32_t MainWindow::ownshipIcaoFromIcaoField() const {
 }
 
 void MainWindow::loadConfigFromDevice() {
-    if (!linkUp(comms)) {
+    if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
         return;
@@ -700,7 +712,7 @@ void MainWindow::onLoadClicked() {
 }
 
 void MainWindow::onUpdateClicked() {
-    if (!linkUp(comms)) {
+    if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
         return;
@@ -734,7 +746,7 @@ void MainWindow::onUpdateClicked() {
 }
 
 void MainWindow::onSaveClicked() {
-    if (!linkUp(comms)) {
+    if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
         return;
@@ -792,7 +804,7 @@ void MainWindow::onSaveClicked() {
 }
 
 void MainWindow::onRebootClicked() {
-    if (!linkUp(comms)) {
+    if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
         return;
@@ -824,6 +836,7 @@ void MainWindow::onRebootClicked() {
         unitRecord.sent_not_saved = false;
         refreshMarks();
         statusBar()->showMessage(QStringLiteral("Reboot command sent to device"), 0);
+        restartExpected();
     } else {
         qDebug() << "Failed to send reboot command";
         statusBar()->showMessage(QStringLiteral("Error: Failed to send reboot command"), 0);
@@ -865,7 +878,11 @@ bool MainWindow::event(QEvent* event) {
 }
 
 bool MainWindow::linkUpAndIdle() const {
-    return linkUp(comms) && !transferRunning();
+    return linkReady() && !transferRunning();
+}
+
+bool MainWindow::linkReady() const {
+    return !connectionAttemptRunning() && linkUp(comms);
 }
 
 bool MainWindow::confirm(const QString& text, const QString& informative, const QString& proceed) {

@@ -10,8 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <string>
 
+#include "EFIS_shared/firmware.h"
 #include "EFIS_shared/settings_types.h"
+#include "comms/diagnostic_trace.h"
+#include "comms/link_watch.h"
 #include "firmware_ops/transfer_meter.h"
 #include "settings/settings_exchange.h"
 #include "settings/settings_file.h"
@@ -21,13 +25,21 @@ class MainWindow;
 }
 
 class CommsManager;
+class DeviceEvents;
+class QAction;
+class QActionGroup;
 class QCloseEvent;
 class QLabel;
+class QMenu;
+class QTimer;
 class QProgressBar;
 class QPushButton;
 
 // Formats every Qt log message of the process as one line on standard error.
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+// Keeps one log line in the open window's diagnostic trace (none is open: dropped). Safe from
+// any thread.
+void traceLogLine(const std::string& line);
 
 // The working settings record of the settings tab, and the checksum the unit reported at
 // the last load.
@@ -49,6 +61,14 @@ public:
                                     uint32_t total, int phase);
     // The steady clock, in seconds, that transfer figures are measured with (tests set one).
     void setTransferClock(std::function<double()> clock);
+    // The clock, in milliseconds, of the watch for the unit (tests set one).
+    void setLinkClock(std::function<int64_t()> clock);
+    // A connection attempt runs on its worker (one starts as the window opens).
+    bool connectionAttemptRunning() const;
+    // The CAN interface the connection uses.
+    QString canInterface() const;
+    // A link to the unit is up (and no connection attempt runs).
+    bool unitLinked() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -126,6 +146,27 @@ private:
     void importSettings();
     void backupBeforeFirmwareUpload();
     bool linkUpAndIdle() const;
+    // A link is up and no connection attempt is using the comms manager.
+    bool linkReady() const;
+
+    // The connection that follows the unit: arriving, leaving and restarting.
+    void setupLinkControls();
+    void startLinkWatch();
+    void startConnectionAttempt();
+    void onConnectionAttemptEnded();
+    void applyLinkSteps(const LinkSteps& steps);
+    void onUnitFound(bool returned);
+    UnitPresence unitPresence() const;
+    void pollUnit();
+    void restartExpected();
+    void reconnect();
+    int64_t linkNowMs() const;
+    QString linkDescription() const;
+    void showLinkLabel();
+    void fillCanInterfaceMenu();
+    void chooseCanInterface(const QString& name);
+    void saveDiagnosticTrace();
+    void showAbout();
 
     // Asks before an action that would lose something; true when the user goes ahead.
     bool confirm(const QString& text, const QString& informative, const QString& proceed);
@@ -182,4 +223,25 @@ private:
     // Outcome of the last upload of each kind (an upload_result_t), set by the worker.
     std::atomic<uint32_t> firmwareUploadResult{0};
     std::atomic<uint32_t> airportUploadResult{0};
+
+    LinkWatch linkWatch;
+    std::function<int64_t()> linkClock;
+    QLabel* linkLabel = nullptr;
+    QTimer* unitPoll = nullptr;
+    DeviceEvents* deviceEvents = nullptr;
+    QAction* reconnectAction = nullptr;
+    QMenu* canMenu = nullptr;
+    QActionGroup* canGroup = nullptr;
+    QString canInterfaceName;
+    // The worker of the connection attempt running, which has the comms manager meanwhile.
+    QPointer<QThread> connectionThread;
+    std::atomic<bool> connectionResult{false};
+    bool firstAttempt = true;
+    // The attempt was started by the user or at start-up, so its failure is reported.
+    bool attemptAnnounced = false;
+    // The link was lost: the device actions stay off until the unit is found again.
+    bool unitLost = false;
+    fwversion_t firmwareBeforeRestart{};
+    // The last frames and log lines, for Help > Save Diagnostic Trace.
+    DiagnosticTrace diagnosticTrace;
 };

@@ -106,7 +106,7 @@ void MainWindow::exportSettings() {
         }
     } else {
         calibrationNote =
-            comms != nullptr && comms->isConnected()
+            linkReady()
                 ? QStringLiteral(" (without the calibration: a transfer uses the link)")
                 : QStringLiteral(" (without the calibration: no unit connected)");
     }

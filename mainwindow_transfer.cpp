@@ -181,7 +181,7 @@ void MainWindow::onStartUpdateClicked() {
         statusBar()->showMessage(QStringLiteral("No firmware file selected"), 0);
         return;
     }
-    if (comms == nullptr || !comms->isConnected()) {
+    if (!linkReady()) {
         statusBar()->showMessage(
             QStringLiteral("Device not connected. Please connect to device first."), 0);
         qDebug() << "Firmware update failed: CommsManager not connected";
@@ -226,7 +226,7 @@ void MainWindow::onStartAirportClicked() {
         statusBar()->showMessage(QStringLiteral("No airport database file selected"), 0);
         return;
     }
-    if (comms == nullptr || !comms->isConnected()) {
+    if (!linkReady()) {
         statusBar()->showMessage(
             QStringLiteral("Device not connected. Please connect to device first."), 0);
         qDebug() << "Airport upload failed: CommsManager not connected";

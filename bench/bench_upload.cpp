@@ -27,6 +27,7 @@
 #include "emulator/crc32.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "mainwindow.h"
+#include "tests/window_wait.h"
 
 namespace {
 
@@ -310,7 +311,9 @@ int main(int argc, char** argv) {
     const uint32_t airport_packets = kAirportSize / 64;
 
     emu_hid::reset();
+    isolateWindowSettings();
     auto* window = new MainWindow();
+    waitForConnectionAttempt(window);
     UploadDriver driver(window);
     const QString image = QString::fromStdString(image_path);
     const QString airports = QString::fromStdString(airport_path);

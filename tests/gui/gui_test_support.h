@@ -27,6 +27,7 @@
 #include "emulator/efis_unit.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "mainwindow.h"
+#include "tests/window_wait.h"
 
 // The identifiers one firmware generation uses on the wire.
 struct WireIds {
@@ -112,9 +113,14 @@ inline void resetUnit(emu::Generation g, const Settings_t& settings = sampleSett
     emu_hid::unit().set_settings(settings);
 }
 
+// The window shown, its connection attempt and first load ended.
 inline std::unique_ptr<MainWindow> makeWindow() {
+    isolateWindowSettings();
     auto window = std::make_unique<MainWindow>();
     window->show();
+    if (!waitForConnectionAttempt(window.get())) {
+        qFatal("the window's connection attempt did not end");
+    }
     return window;
 }
 
@@ -241,7 +247,8 @@ private:
 class SharedWindow {
 public:
     MainWindow* freshlyLoaded(emu::Generation g) {
-        if (window_ == nullptr || generation_ != g) {
+        // A row that restarted the unit leaves the window waiting for it: start afresh.
+        if (window_ == nullptr || generation_ != g || !window_->unitLinked()) {
             window_.reset();
             resetUnit(g);
             window_ = makeWindow();

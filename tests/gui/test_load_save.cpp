@@ -541,9 +541,20 @@ void LoadSaveTest::rebootFrame() {
         QCOMPARE(int{f.data[i]}, 0);
     }
     QCOMPARE(emu_hid::unit().reboot_count(), 1u);
-    // No acknowledgement is awaited, and the link stays up.
-    click("pushButton_load");
-    QCOMPARE(status(), kLoaded);
+    // No acknowledgement is awaited: the window lets the link go and waits for the unit,
+    // which comes back with the same firmware and is loaded again.
+    QVERIFY(window->findChild<QLabel*>(QStringLiteral("label_link"))
+                ->text()
+                .startsWith(QStringLiteral("Restarting")));
+    QVERIFY(!window->unitLinked());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        status(),
+        generation == emu::Generation::Current
+            ? QStringLiteral("The unit restarted and still runs firmware 0.2.12")
+            : QStringLiteral("The unit restarted and still runs legacy firmware"),
+        15000);
+    QVERIFY(window->unitLinked());
+    QCOMPARE(w<QSpinBox>("spinBox_vne")->value(), 160);
 }
 
 void LoadSaveTest::rebootSendFailure() {

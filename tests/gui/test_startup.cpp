@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,8 +19,8 @@ private slots:
     void noUnitFillsPrefixesAndDisablesTransfers();
     void noUnitRefusesDeviceActions_data();
     void noUnitRefusesDeviceActions();
-    void unitLoadsBeforeShowing_data();
-    void unitLoadsBeforeShowing();
+    void showsAtOnceThenLoads_data();
+    void showsAtOnceThenLoads();
     void prefixFillMarksNothingPending();
     void calibrationStartSendsNothing();
     void logLinesCarrySourceContext();
@@ -78,25 +79,44 @@ void StartupTest::noUnitRefusesDeviceActions() {
     QCOMPARE(widget<QSpinBox>(window.get(), "spinBox_vmin")->value(), 50);
 }
 
-void StartupTest::unitLoadsBeforeShowing_data() {
+void StartupTest::showsAtOnceThenLoads_data() {
     addGenerationColumn();
-    addGenerationRows();
+    QTest::addColumn<QString>("link");
+    QTest::newRow("current") << emu::Generation::Current
+                             << "USB HID · serial 0x00C0FFEE · firmware 0.2.12";
+    QTest::newRow("legacy") << emu::Generation::Legacy
+                            << "USB HID · serial 0x00C0FFEE · legacy firmware";
 }
 
-void StartupTest::unitLoadsBeforeShowing() {
+void StartupTest::showsAtOnceThenLoads() {
     QFETCH(emu::Generation, generation);
+    QFETCH(QString, link);
     resetUnit(generation);
+    isolateWindowSettings();
+    // The unit answers slowly: the window must not wait for it before it is shown.
+    emu_hid::set_latency_us(20000);
     auto window = std::make_unique<MainWindow>();
-    // Everything happened inside the constructor, before the window was shown.
+    window->show();
+    QVERIFY(window->connectionAttemptRunning());
+    QCOMPARE(statusText(window.get()), QStringLiteral("Initializing..."));
+    QCOMPARE(widget<QLabel>(window.get(), "label_link")->text(),
+             QStringLiteral("Looking for the unit…"));
+    for (const char* name :
+         {"pushButton_load", "pushButton_update", "pushButton_save", "pushButton_reboot"}) {
+        QVERIFY2(!widget<QWidget>(window.get(), name)->isEnabled(), name);
+    }
+    QVERIFY(waitForConnectionAttempt(window.get()));
     QCOMPARE(statusText(window.get()),
              QStringLiteral("Configuration successfully loaded from device"));
+    QCOMPARE(widget<QLabel>(window.get(), "label_link")->text(), link);
     QCOMPARE(widget<QSpinBox>(window.get(), "spinBox_vne")->value(), 160);
     const WireIds ids = wireIds(generation);
     QCOMPARE(framesOn(ids.request).size(), size_t{40});
     QVERIFY(framesOn(ids.set).empty());
-    window->show();
-    QCOMPARE(statusText(window.get()),
-             QStringLiteral("Configuration successfully loaded from device"));
+    for (const char* name :
+         {"pushButton_load", "pushButton_update", "pushButton_save", "pushButton_reboot"}) {
+        QVERIFY2(widget<QWidget>(window.get(), name)->isEnabled(), name);
+    }
 }
 
 void StartupTest::prefixFillMarksNothingPending() {
@@ -127,9 +147,9 @@ void StartupTest::logLinesCarrySourceContext() {
     auto window = makeWindow();
     const QByteArray log = err.text();
     const QRegularExpression line(
-        QStringLiteral(
-            "^Debug: Failed to establish connection via USB HID or CAN FD \\(\\S*mainwindow\\.cpp:"
-            "[1-9][0-9]*, [^)]*MainWindow::MainWindow\\([^)]*\\)\\)$"),
+        QStringLiteral("^Debug: Failed to establish connection via USB HID or CAN FD "
+                       "\\(\\S*mainwindow_link\\.cpp:"
+                       "[1-9][0-9]*, [^)]*MainWindow::onConnectionAttemptEnded\\([^)]*\\)\\)$"),
         QRegularExpression::MultilineOption);
     QVERIFY2(line.match(QString::fromLocal8Bit(log)).hasMatch(), log.constData());
 }

@@ -59,9 +59,12 @@ int main(int argc, char** argv) {
         // A link of 3 ms round trips from the start, so that the estimate is made on it.
         emu_hid::set_latency_us(3000);
     }
+    isolateWindowSettings();
     MainWindow window;
     window.show();
-    QApplication::processEvents();
+    if (!waitForConnectionAttempt(&window)) {
+        return 1;
+    }
     if (mode == "marks") {
         widget<QSpinBox>(&window, "spinBox_vs1")->setValue(52);
         widget<QSpinBox>(&window, "spinBox_vne")->setFocus();

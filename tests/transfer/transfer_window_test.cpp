@@ -27,6 +27,7 @@
 #include "firmware_ops/firmware_ops.h"
 #include "mainwindow.h"
 #include "tests/transfer/upload_file_support.h"
+#include "tests/window_wait.h"
 
 using transfer_test::Bytes;
 
@@ -85,9 +86,11 @@ private:
 
     QString status() const { return window->statusBar()->currentMessage(); }
 
-    // The window connects and loads in its constructor: the unit is set up before.
+    // The window connects and loads as it opens: the unit is set up before.
     void openWindow() {
+        isolateWindowSettings();
         window = std::make_unique<MainWindow>();
+        QVERIFY(waitForConnectionAttempt(window.get()));
         g_previous_handler = qInstallMessageHandler(recording_handler);
         g_debug_lines.clear();
         messages.clear();
