@@ -24,6 +24,14 @@ constexpr uint32_t kNumSectors = NorFlash::kSize / MX25_SECTOR_SIZE;
 // Address the unit reports for the erase of its internal settings sector; it lies outside
 // the external flash, whose content a settings store leaves alone.
 constexpr uint32_t kSettingsSectorAddress = 0x080E0000;
+constexpr uint32_t kDefaultRebootMs = 2000;
+constexpr uint32_t kBank1Start = FW_BANK1_START_BLOCK * MX25_BLOCK_SIZE;
+constexpr uint32_t kBank2Start = FW_BANK2_START_BLOCK * MX25_BLOCK_SIZE;
+constexpr uint32_t kBankSize = FW_BANK_NUM_BLOCKS * MX25_BLOCK_SIZE;
+constexpr uint32_t kHeaderSize = sizeof(firmware_header_t);
+// A header's version word names a version only when each part stays below 100: an erased
+// word (all ones) or a random one does not.
+constexpr uint8_t kMaxVersionPart = 99;
 
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -43,6 +51,35 @@ fwversion_t make_version(uint8_t major, uint8_t minor, uint8_t patch, uint8_t rc
     v.fields.patch = patch;
     v.fields.rc = rc;
     return v;
+}
+
+uint32_t version_number(const fwversion_t& v) {
+    return static_cast<uint32_t>(v.fields.major) << 24 |
+           static_cast<uint32_t>(v.fields.minor) << 16 |
+           static_cast<uint32_t>(v.fields.patch) << 8 | v.fields.rc;
+}
+
+fwversion_t version_from_word(uint32_t word) {
+    return make_version(static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                        static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word));
+}
+
+// The version a newly installed image runs as.
+fwversion_t installed_version(const fwversion_t& running, uint32_t header_version) {
+    const fwversion_t h = version_from_word(header_version);
+    const bool plausible = h.fields.major <= kMaxVersionPart && h.fields.minor <= kMaxVersionPart &&
+                           h.fields.patch <= kMaxVersionPart;
+    if (plausible && version_number(h) > version_number(running)) {
+        return h;
+    }
+    fwversion_t next = running;
+    if (next.fields.patch == 0xFF) {
+        next.fields.patch = 0;
+        ++next.fields.minor;
+    } else {
+        ++next.fields.patch;
+    }
+    return next;
 }
 
 bool settings_index_known(uint8_t index) {
@@ -215,6 +252,9 @@ private:
 };
 
 EfisUnit::EfisUnit() {
+    // The boot loader reads the bank headers back, so checking mode keeps their bytes.
+    flash_.keep_bytes(kBank1Start, kHeaderSize);
+    flash_.keep_bytes(kBank2Start, kHeaderSize);
     reset_locked();
 }
 
@@ -236,6 +276,9 @@ void EfisUnit::reset_locked() {
     calibration_ = default_calibration();
     store_count_ = 0;
     reboot_count_ = 0;
+    reboot_ms_ = kDefaultRebootMs;
+    reboots_untaken_ = 0;
+    bank_written_ = false;
     airport_db_open_ = true;
     write_address_ = 0;
     flash_.set_checking(false);
@@ -275,6 +318,30 @@ void EfisUnit::set_serial(uint32_t serial) {
 void EfisUnit::set_version(uint8_t major, uint8_t minor, uint8_t patch, uint8_t rc) {
     std::lock_guard<std::mutex> lock(mutex_);
     version_ = make_version(major, minor, patch, rc);
+}
+
+fwversion_t EfisUnit::version() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return version_;
+}
+
+void EfisUnit::set_reboot_ms(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reboot_ms_ = ms;
+}
+
+uint32_t EfisUnit::reboot_ms() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reboot_ms_;
+}
+
+bool EfisUnit::take_reboot() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reboots_untaken_ == 0) {
+        return false;
+    }
+    --reboots_untaken_;
+    return true;
 }
 
 void EfisUnit::set_answers_current_whoami(bool on) {
@@ -480,7 +547,47 @@ void EfisUnit::on_store_calib(const COMMS_MSG_t& in, Answers& out) {
 void EfisUnit::on_enter_bl(const COMMS_MSG_t& in) {
     if (in.msg_len == CAN_1_BYTES && in.data[0] == kEnterBootLoader) {
         ++reboot_count_;
+        ++reboots_untaken_;
+        restart_locked();
     }
+}
+
+void EfisUnit::restart_locked() {
+    uint32_t start = 0;
+    firmware_header_t header;
+    std::memset(&header, 0, sizeof(header));
+    const bool reports_version = !legacy_map() || answers_current_whoami_;
+    if (bank_written_ && reports_version && named_bank(&start) && complete_image(start, &header)) {
+        version_ = installed_version(version_, header.version);
+    }
+    bank_written_ = false;
+    write_address_ = 0;
+    airport_db_open_ = true;
+}
+
+bool EfisUnit::named_bank(uint32_t* start) const {
+    if (partition_ == partition_1) {
+        *start = kBank1Start;
+        return true;
+    }
+    if (partition_ == partition_2) {
+        *start = kBank2Start;
+        return true;
+    }
+    return false;
+}
+
+// Complete: the header and the encrypted_size data bytes behind it were all programmed,
+// in one stretch inside the bank.
+bool EfisUnit::complete_image(uint32_t start, firmware_header_t* header) const {
+    const uint32_t programmed = flash_.programmed_length(start);
+    if (programmed < kHeaderSize) {
+        return false;
+    }
+    const std::vector<uint8_t> bytes = flash_.read(start, kHeaderSize);
+    std::memcpy(header, bytes.data(), kHeaderSize);
+    const uint64_t image_end = uint64_t{kHeaderSize} + header->encrypted_size;
+    return image_end <= kBankSize && programmed >= image_end;
 }
 
 void EfisUnit::on_erase(const COMMS_MSG_t& in, Answers& out) {
@@ -546,6 +653,7 @@ void EfisUnit::on_write(const COMMS_MSG_t& in, Answers& out) {
     if (ok) {
         flash_.program(address, in.data, count);
         write_address_ = address + count;
+        bank_written_ = bank_written_ || address + count > kBank1Start;
     }
     out.flash_ack(OP_WRITE, address, ok);
 }

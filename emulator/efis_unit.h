@@ -59,6 +59,7 @@ public:
     Generation generation() const;
     void set_serial(uint32_t serial);
     void set_version(uint8_t major, uint8_t minor, uint8_t patch, uint8_t rc);
+    fwversion_t version() const;
     // A unit whose version is below 0.2.12 that still answers the current request.
     void set_answers_current_whoami(bool on);
 
@@ -69,6 +70,20 @@ public:
     // The flash keeps only where bytes were programmed and their CRCs (see NorFlash), so that
     // large uploads cost no memory; default off. Either way the flash is left erased.
     void set_flash_checking(bool on);
+    // How long the unit is gone after an enter-boot-loader frame; default 2000 ms.
+    void set_reboot_ms(uint32_t ms);
+    uint32_t reboot_ms() const;
+    // True once for each enter-boot-loader frame taken since the last call: the front end
+    // that handed the unit the frame then takes the unit off its link for reboot_ms().
+    //
+    // The unit restarts as it takes the frame. Flash, settings (the unit keeps one record,
+    // changed values and stored ones alike) and identity survive; the write address and the
+    // airport database state start afresh. If a firmware image was written since the last
+    // start into the bank the partition query names, header and data through the header's
+    // encrypted_size, the unit now runs it: it reports the header's version when that is a
+    // plausible version above its own, else its own with the patch number one up. A unit that
+    // answers only the legacy identification reports no version and keeps its own.
+    bool take_reboot();
     // One fault per request identifier and answer kind; a later one for the same pair replaces it.
     void set_fault(uint32_t request_id, const Fault& fault);
     void clear_faults();
@@ -105,6 +120,11 @@ private:
     };
 
     void reset_locked();
+    void restart_locked();
+    // The start address of the bank the partition query names, false for no bank.
+    bool named_bank(uint32_t* start) const;
+    // The header of a complete image at `start`, false when there is none.
+    bool complete_image(uint32_t start, firmware_header_t* header) const;
     bool legacy_map() const;
     const UnitIds& ids() const;
     std::map<AnswerKind, Fault> arm_faults(uint32_t request_id);
@@ -137,6 +157,9 @@ private:
     SENSOR_CALIB_t calibration_{};
     uint32_t store_count_ = 0;
     uint32_t reboot_count_ = 0;
+    uint32_t reboot_ms_ = 0;
+    uint32_t reboots_untaken_ = 0;
+    bool bank_written_ = false;  // a firmware bank was written since the last start
     bool airport_db_open_ = true;
     uint32_t write_address_ = 0;
     NorFlash flash_;

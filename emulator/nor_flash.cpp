@@ -1,5 +1,6 @@
 #include "emulator/nor_flash.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "emulator/crc32.h"
@@ -37,20 +38,7 @@ uint32_t NorFlash::sector_stop(uint32_t at, uint32_t end) {
     return sector_end < end ? sector_end : end;
 }
 
-std::vector<uint8_t> NorFlash::read(uint32_t address, uint32_t length) const {
-    std::vector<uint8_t> out(length, 0xFF);
-    uint32_t end = 0;
-    if (!clip(address, length, &end)) {
-        return out;
-    }
-    if (checking_) {
-        for (uint32_t at = address; at < end; ++at) {
-            if (runs_overlap(at, at + 1)) {
-                out[at - address] = 0x00;
-            }
-        }
-        return out;
-    }
+void NorFlash::read_stored(uint32_t address, uint32_t end, uint8_t* out) const {
     for (uint32_t at = address; at < end;) {
         const uint32_t stop = sector_stop(at, end);
         const auto it = sectors_.find(at / MX25_SECTOR_SIZE);
@@ -59,7 +47,50 @@ std::vector<uint8_t> NorFlash::read(uint32_t address, uint32_t length) const {
         }
         at = stop;
     }
+}
+
+std::vector<uint8_t> NorFlash::read(uint32_t address, uint32_t length) const {
+    std::vector<uint8_t> out(length, 0xFF);
+    uint32_t end = 0;
+    if (!clip(address, length, &end)) {
+        return out;
+    }
+    if (!checking_) {
+        read_stored(address, end, out.data());
+        return out;
+    }
+    for (uint32_t at = address; at < end; ++at) {
+        if (runs_overlap(at, at + 1)) {
+            out[at - address] = 0x00;
+        }
+    }
+    for (const auto& [begin, stop] : kept_) {
+        const uint32_t from = std::max(begin, address);
+        const uint32_t to = std::min(stop, end);
+        if (from < to) {
+            read_stored(from, to, out.data() + (from - address));
+        }
+    }
     return out;
+}
+
+uint32_t NorFlash::programmed_length(uint32_t address) const {
+    auto it = runs_.upper_bound(address);
+    if (it == runs_.begin() || std::prev(it)->second.end <= address) {
+        return 0;
+    }
+    uint32_t end = std::prev(it)->second.end;
+    for (; it != runs_.end() && it->first == end; ++it) {
+        end = it->second.end;
+    }
+    return end - address;
+}
+
+void NorFlash::keep_bytes(uint32_t address, uint32_t length) {
+    uint32_t end = 0;
+    if (clip(address, length, &end)) {
+        kept_.emplace_back(address, end);
+    }
 }
 
 bool NorFlash::is_erased(uint32_t address, uint32_t length) const {
@@ -144,20 +175,36 @@ void NorFlash::program_run(uint32_t address, const uint8_t* bytes, uint32_t leng
     runs_[address] = Run{end, crc32_update(0, bytes, end - address), true};
 }
 
-void NorFlash::program(uint32_t address, const uint8_t* bytes, uint32_t length) {
-    if (checking_) {
-        program_run(address, bytes, length);
-        return;
+void NorFlash::store(uint32_t address, uint32_t end, const uint8_t* bytes, bool overwrite) {
+    for (uint32_t at = address; at < end;) {
+        Sector& sector = sector_for(at);
+        for (const uint32_t stop = sector_stop(at, end); at < stop; ++at) {
+            uint8_t& b = sector[at % MX25_SECTOR_SIZE];
+            b = overwrite ? bytes[at - address] : static_cast<uint8_t>(b & bytes[at - address]);
+        }
     }
+}
+
+void NorFlash::store_kept(uint32_t address, uint32_t end, const uint8_t* bytes, bool overwrite) {
+    for (const auto& [begin, stop] : kept_) {
+        const uint32_t from = std::max(begin, address);
+        const uint32_t to = std::min(stop, end);
+        if (from < to) {
+            store(from, to, bytes + (from - address), overwrite);
+        }
+    }
+}
+
+void NorFlash::program(uint32_t address, const uint8_t* bytes, uint32_t length) {
     uint32_t end = 0;
     if (!clip(address, length, &end)) {
         return;
     }
-    for (uint32_t at = address; at < end;) {
-        Sector& sector = sector_for(at);
-        for (const uint32_t stop = sector_stop(at, end); at < stop; ++at) {
-            sector[at % MX25_SECTOR_SIZE] &= bytes[at - address];
-        }
+    program_run(address, bytes, length);
+    if (checking_) {
+        store_kept(address, end, bytes, false);
+    } else {
+        store(address, end, bytes, false);
     }
 }
 
@@ -166,23 +213,19 @@ void NorFlash::fill(uint32_t address, const uint8_t* bytes, uint32_t length) {
     if (!clip(address, length, &end)) {
         return;
     }
+    cut_runs(address, end);
+    runs_[address] = Run{end, crc32_update(0, bytes, end - address), true};
     if (checking_) {
-        cut_runs(address, end);
-        runs_[address] = Run{end, crc32_update(0, bytes, end - address), true};
-        return;
-    }
-    for (uint32_t at = address; at < end;) {
-        Sector& sector = sector_for(at);
-        for (const uint32_t stop = sector_stop(at, end); at < stop; ++at) {
-            sector[at % MX25_SECTOR_SIZE] = bytes[at - address];
-        }
+        store_kept(address, end, bytes, true);
+    } else {
+        store(address, end, bytes, true);
     }
 }
 
 void NorFlash::erase_sector(uint32_t sector) {
     sectors_.erase(sector);
     const uint64_t begin = uint64_t{sector} * MX25_SECTOR_SIZE;
-    if (checking_ && begin < kSize) {
+    if (begin < kSize) {
         cut_runs(static_cast<uint32_t>(begin), static_cast<uint32_t>(begin) + MX25_SECTOR_SIZE);
     }
 }

@@ -67,6 +67,7 @@ bool SocketCanFrontend::open(const std::string& interface_name, std::string* err
             *error = system_error("cannot bind to " + interface_name);
         } else {
             socket_fd_ = fd;
+            interface_name_ = interface_name;
             return true;
         }
     }
@@ -97,6 +98,44 @@ void SocketCanFrontend::set_silent(bool on) {
     silent_ = on;
 }
 
+void SocketCanFrontend::set_reboot_handler(std::function<void()> handler) {
+    on_reboot_ = std::move(handler);
+}
+
+bool SocketCanFrontend::unplug(std::string* error) {
+    return set_up(false, error);
+}
+
+bool SocketCanFrontend::plug(std::string* error) {
+    return set_up(true, error);
+}
+
+bool SocketCanFrontend::set_up(bool up, std::string* error) {
+    if (socket_fd_ < 0) {
+        *error = "not open";
+        return false;
+    }
+    ifreq ifr;
+    std::memset(&ifr, 0, sizeof(ifr));
+    std::memcpy(ifr.ifr_name, interface_name_.data(), interface_name_.size());
+    if (ioctl(socket_fd_, SIOCGIFFLAGS, &ifr) < 0) {
+        *error = system_error("cannot read the flags of " + interface_name_);
+        return false;
+    }
+    const short flags = up ? static_cast<short>(ifr.ifr_flags | IFF_UP)
+                           : static_cast<short>(ifr.ifr_flags & ~IFF_UP);
+    if (flags == ifr.ifr_flags) {
+        return true;
+    }
+    ifr.ifr_flags = flags;
+    if (ioctl(socket_fd_, SIOCSIFFLAGS, &ifr) < 0) {
+        *error =
+            system_error(std::string("cannot take ") + interface_name_ + (up ? " up" : " down"));
+        return false;
+    }
+    return true;
+}
+
 uint64_t SocketCanFrontend::frames_received() const {
     return received_.load();
 }
@@ -109,7 +148,8 @@ void SocketCanFrontend::serve() {
     while (!stop_.load()) {
         pollfd pfd{socket_fd_, POLLIN, 0};
         const int ready = poll(&pfd, 1, kPollMs);
-        if (ready <= 0 || (pfd.revents & POLLIN) == 0) {
+        // An interface going down leaves an error on the socket: the read below takes it.
+        if (ready <= 0 || (pfd.revents & (POLLIN | POLLERR)) == 0) {
             continue;
         }
         canfd_frame frame;
@@ -139,6 +179,9 @@ void SocketCanFrontend::serve() {
 void SocketCanFrontend::take(const COMMS_MSG_t& in) {
     const auto received_at = std::chrono::steady_clock::now();
     const std::vector<Answer> answers = unit_.handle(in);
+    if (unit_.take_reboot() && on_reboot_) {
+        on_reboot_();
+    }
     if (silent_.load()) {
         return;
     }

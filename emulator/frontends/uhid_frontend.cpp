@@ -64,15 +64,25 @@ UhidFrontend::~UhidFrontend() {
 }
 
 bool UhidFrontend::open(std::string* error, const std::string& uhid_path) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ >= 0) {
         *error = "already open";
         return false;
     }
-    const int fd = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) {
         *error = "cannot open " + uhid_path + ": " + std::strerror(errno);
         return false;
     }
+    if (!create_locked(error)) {
+        close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    return true;
+}
+
+bool UhidFrontend::create_locked(std::string* error) {
     const std::vector<uint8_t> rd = report_descriptor(usage_page_);
     uhid_event ev;
     std::memset(&ev, 0, sizeof(ev));
@@ -86,13 +96,38 @@ bool UhidFrontend::open(std::string* error, const std::string& uhid_path) {
     ev.u.create2.vendor = vendor_id;
     ev.u.create2.product = product_id;
     std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
-    if (write(fd, &ev, sizeof(ev)) != static_cast<ssize_t>(sizeof(ev))) {
+    if (!write_locked(&ev)) {
         *error = std::string("cannot create the uhid device: ") + std::strerror(errno);
-        close(fd);
         return false;
     }
-    fd_ = fd;
+    created_ = true;
     return true;
+}
+
+bool UhidFrontend::unplug(std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!created_) {
+        return true;
+    }
+    uhid_event ev;
+    std::memset(&ev, 0, sizeof(ev));
+    ev.type = UHID_DESTROY;
+    if (!write_locked(&ev)) {
+        *error = std::string("cannot destroy the uhid device: ") + std::strerror(errno);
+        return false;
+    }
+    created_ = false;
+    open_now_ = false;
+    return true;
+}
+
+bool UhidFrontend::plug(std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0) {
+        *error = "not open";
+        return false;
+    }
+    return created_ || create_locked(error);
 }
 
 void UhidFrontend::start() {
@@ -114,10 +149,13 @@ void UhidFrontend::stop() {
         std::memset(&ev, 0, sizeof(ev));
         ev.type = UHID_DESTROY;
         // Closing the file removes the device too, so a failed destroy needs nothing more.
-        write_locked(&ev);
+        if (created_) {
+            write_locked(&ev);
+        }
         close(fd_);
         fd_ = -1;
     }
+    created_ = false;
     open_now_ = false;
 }
 
@@ -127,6 +165,10 @@ void UhidFrontend::set_frame_log(FrameLog log) {
 
 void UhidFrontend::set_silent(bool on) {
     silent_ = on;
+}
+
+void UhidFrontend::set_reboot_handler(std::function<void()> handler) {
+    on_reboot_ = std::move(handler);
 }
 
 bool UhidFrontend::send_input_report(const std::vector<uint8_t>& report) {
@@ -226,6 +268,9 @@ void UhidFrontend::take_output(const uint8_t* report, size_t size) {
         log_(in);
     }
     const std::vector<Answer> answers = unit_.handle(in);
+    if (unit_.take_reboot() && on_reboot_) {
+        on_reboot_();
+    }
     if (silent_.load()) {
         return;
     }

@@ -44,6 +44,14 @@ public:
 
     void set_frame_log(FrameLog log);  // before start()
     void set_silent(bool on);          // the unit takes frames but answers nothing
+    // Called on the serving thread when the unit has taken an enter-boot-loader frame;
+    // before start().
+    void set_reboot_handler(std::function<void()> handler);
+
+    // The cable: unplug() removes the device (readers of its hidraw node lose it), plug()
+    // creates it again. The unit behind it is untouched. False with `*error` set on failure.
+    bool unplug(std::string* error);
+    bool plug(std::string* error);
 
     // Sends one input report as it stands (report ID first); its size must be one the
     // report descriptor declares (kFrameReportSize or kShortReportSize).
@@ -61,6 +69,7 @@ private:
     bool send_frame(const COMMS_MSG_t& frame);
     bool write_event(const void* event);
     bool write_locked(const void* event);  // with mutex_ held
+    bool create_locked(std::string* error);
 
     EfisUnit& unit_;
     uint16_t usage_page_;
@@ -71,7 +80,9 @@ private:
     std::atomic<uint32_t> opens_{0};
     std::atomic<bool> open_now_{false};
     FrameLog log_;
-    mutable std::mutex mutex_;  // the uhid file and the report sizes
+    std::function<void()> on_reboot_;
+    mutable std::mutex mutex_;  // the uhid file, the device and the report sizes
+    bool created_ = false;
     std::vector<size_t> output_sizes_;
 };
 

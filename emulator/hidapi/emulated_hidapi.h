@@ -24,9 +24,22 @@ struct Interface {
 // The unit behind the emulated device (created on first use as a current unit).
 emu::EfisUnit& unit();
 
-// Back to the start state: a fresh unit, device present with the unit's interface on
-// usage page 0xFF00 only, no injected reports, counters zero, no latency or traffic.
+// Back to the start state: a fresh unit, device plugged in with the unit's interface on
+// usage page 0xFF00 only, no restart under way, no injected reports, counters zero, no
+// latency or traffic.
 void reset();
+
+// The cable. unplug() takes the unit's interface out of hid_enumerate, makes hid_open_path
+// of it fail and kills every handle open on it: reads and writes fail from then on, also
+// after plug(), as on a hidraw node whose device went away. plug() lists it again for new
+// opens. Either one cancels a restart under way.
+//
+// When the unit takes an enter-boot-loader frame (the write of that frame itself succeeds)
+// it restarts: it unplugs itself and plugs in again unit().reboot_ms() later, as seen by the
+// first hidapi call (or plugged()) after that time.
+void unplug();
+void plug();
+bool plugged();
 
 void set_interfaces(const std::vector<Interface>& interfaces);  // empty: nothing attached
 void set_fail_open(bool on);                                    // hid_open_path returns null

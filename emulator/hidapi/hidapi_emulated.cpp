@@ -18,6 +18,7 @@
 struct hid_device_ {
     bool is_unit;
     bool open;
+    uint32_t plug_epoch;  // the unit's plug-in during which it was opened
 };
 
 namespace {
@@ -41,6 +42,9 @@ struct Link {
     bool vanish_armed = false;
     uint32_t vanish_left = 0;
     bool vanished = false;
+    bool plugged = true;
+    uint32_t plug_epoch = 0;  // counts unplugs: a handle of an earlier epoch is dead
+    std::optional<Clock::time_point> replug_at;  // end of a restart under way
     uint32_t latency_us = 0;
     uint32_t traffic_fps = 0;
     uint32_t traffic_id = 0;
@@ -70,6 +74,8 @@ struct Link {
         vanish_armed = false;
         vanish_left = 0;
         vanished = false;
+        plugged = true;
+        replug_at.reset();
         latency_us = 0;
         traffic_fps = 0;
         traffic_id = 0;
@@ -88,6 +94,32 @@ struct Link {
         for (auto& d : devices) {
             d->open = false;
         }
+    }
+
+    // A restart ends at the first look after its time.
+    void update_plug() {
+        if (replug_at && Clock::now() >= *replug_at) {
+            plugged = true;
+            replug_at.reset();
+        }
+    }
+
+    void unplug_unit() {
+        plugged = false;
+        ++plug_epoch;
+        replug_at.reset();
+        pending.clear();  // answers in flight die with the device
+        changed.notify_all();
+    }
+
+    bool unit_present() {
+        update_plug();
+        return plugged && !vanished;
+    }
+
+    // A handle that can still move reports.
+    bool alive(const hid_device_* dev) {
+        return dev->open && (!dev->is_unit || (unit_present() && dev->plug_epoch == plug_epoch));
     }
 
     bool unit_open() const {
@@ -205,7 +237,7 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
     for (const emu_hid::Interface& i : l.interfaces) {
         const bool match =
             (vendor == 0 || vendor == i.vendor_id) && (product == 0 || product == i.product_id);
-        if (!match || (i.is_unit && l.vanished)) {
+        if (!match || (i.is_unit && !l.unit_present())) {
             continue;
         }
         auto* info = new hid_device_info{};
@@ -236,10 +268,11 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     }
     const auto it = std::find_if(l.interfaces.begin(), l.interfaces.end(),
                                  [path](const emu_hid::Interface& i) { return i.path == path; });
-    if (it == l.interfaces.end() || (it->is_unit && l.vanished)) {
+    if (it == l.interfaces.end() || (it->is_unit && !l.unit_present())) {
         return nullptr;
     }
-    l.devices.push_back(std::make_unique<hid_device_>(hid_device_{it->is_unit, true}));
+    l.devices.push_back(
+        std::make_unique<hid_device_>(hid_device_{it->is_unit, true, l.plug_epoch}));
     ++l.opens;
     if (it->is_unit && l.traffic_fps > 0) {
         l.traffic_next = Clock::now() + l.traffic_period();
@@ -273,7 +306,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     }
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    if (!dev->open || (dev->is_unit && l.vanished)) {
+    if (!l.alive(dev)) {
         return -1;
     }
     l.outputs.emplace_back(data, data + length);
@@ -283,6 +316,11 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     COMMS_MSG_t frame;
     if (dev->is_unit && !l.scripted && emu_hid::decode_output_report(data, length, &frame)) {
         l.queue_answers(l.unit.handle(frame));
+        if (l.unit.take_reboot()) {
+            const uint32_t ms = l.unit.reboot_ms();
+            l.unplug_unit();
+            l.replug_at = Clock::now() + std::chrono::milliseconds(ms);
+        }
     }
     if (dev->is_unit) {
         l.injected.insert(l.injected.end(), l.held_for_next_write.begin(),
@@ -315,7 +353,7 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
             ? std::nullopt
             : std::optional<Clock::time_point>(start + std::chrono::milliseconds(milliseconds));
     for (;;) {
-        if (!dev->open || (dev->is_unit && l.vanished)) {
+        if (!l.alive(dev)) {
             return -1;
         }
         const Clock::time_point now = Clock::now();
@@ -368,6 +406,27 @@ void reset() {
     l.unit.reset();
     l.set_defaults();
     l.changed.notify_all();
+}
+
+void unplug() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.unplug_unit();
+}
+
+void plug() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.plugged = true;
+    l.replug_at.reset();
+    l.changed.notify_all();
+}
+
+bool plugged() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.update_plug();
+    return l.plugged;
 }
 
 void set_interfaces(const std::vector<Interface>& interfaces) {

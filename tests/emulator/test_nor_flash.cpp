@@ -1,6 +1,7 @@
 // The NOR flash model on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,14 @@ TEST(NorFlashChecking, RunsAndTheirCrcsMatchWhatAStoringFlashHolds) {
         }
         const std::vector<emu::ProgrammedRun> runs = checking.programmed_runs();
         ASSERT_EQ(runs.size(), c.runs.size());
+        const std::vector<emu::ProgrammedRun> stored_runs = storing.programmed_runs();
+        ASSERT_EQ(stored_runs.size(), runs.size()) << "the modes disagree on what was programmed";
+        for (size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(stored_runs[i].address, runs[i].address) << i;
+            EXPECT_EQ(stored_runs[i].length, runs[i].length) << i;
+            EXPECT_EQ(stored_runs[i].crc_known, runs[i].crc_known) << i;
+            EXPECT_EQ(stored_runs[i].crc32, runs[i].crc32) << i;
+        }
         for (size_t i = 0; i < runs.size(); ++i) {
             EXPECT_EQ(runs[i].address, c.runs[i].address) << i;
             EXPECT_EQ(runs[i].length, c.runs[i].length) << i;
@@ -162,6 +171,53 @@ TEST(NorFlashChecking, TellsProgrammedFromErasedBytesWithoutTheirValues) {
     EXPECT_TRUE(f.programmed_runs().empty());
     f.program(0x1000, bytes.data(), 64);
     EXPECT_EQ(f.read(0x1000, 64), bytes);
+}
+
+TEST(NorFlash, ProgrammedLengthFollowsTouchingRunsAndStopsAtAGap) {
+    for (const bool checking : {false, true}) {
+        SCOPED_TRACE(checking ? "checking" : "storing");
+        emu::NorFlash f;
+        f.set_checking(checking);
+        const std::vector<uint8_t> ff(64, 0xFF);
+        f.program(0x1000, ff.data(), 64);  // erased-looking bytes count as programmed
+        f.program(0x0FC0, ff.data(), 64);  // a run of its own, touching the next
+        f.program(0x1040, ff.data(), 12);
+        f.program(0x1100, ff.data(), 4);
+        EXPECT_EQ(f.programmed_length(0x0FC0), 140u);
+        EXPECT_EQ(f.programmed_length(0x1001), 75u);
+        EXPECT_EQ(f.programmed_length(0x104C), 0u);
+        EXPECT_EQ(f.programmed_length(0x0FBF), 0u);
+        EXPECT_EQ(f.programmed_length(0x1102), 2u);
+        f.erase_sector(0);
+        EXPECT_EQ(f.programmed_length(0x0FC0), 0u);
+        EXPECT_EQ(f.programmed_length(0x1000), 76u);
+    }
+}
+
+TEST(NorFlashChecking, KeptBytesReadBackAsProgrammed) {
+    emu::NorFlash f;
+    f.keep_bytes(0x2010, 8);
+    f.set_checking(true);
+    const std::vector<uint8_t> bytes = data(32, 0x41);
+    f.program(0x2000, bytes.data(), 32);
+    std::vector<uint8_t> expected(32, 0x00);
+    std::copy(bytes.begin() + 16, bytes.begin() + 24, expected.begin() + 16);
+    EXPECT_EQ(f.read(0x2000, 32), expected);
+    EXPECT_EQ(f.read(0x2014, 8), (std::vector<uint8_t>{bytes[20], bytes[21], bytes[22], bytes[23],
+                                                       0x00, 0x00, 0x00, 0x00}));
+    const std::vector<uint8_t> mask(8, 0x0F);
+    f.set_checking(true);  // erases; the kept stretch stays kept
+    f.program(0x2010, bytes.data(), 8);
+    f.program(0x2010, mask.data(), 8);
+    std::vector<uint8_t> anded(bytes.begin(), bytes.begin() + 8);
+    for (uint8_t& b : anded) {
+        b &= 0x0F;
+    }
+    EXPECT_EQ(f.read(0x2010, 8), anded);
+    f.erase_sector(2);
+    EXPECT_EQ(f.read(0x2010, 8), std::vector<uint8_t>(8, 0xFF));
+    f.fill(0x200C, bytes.data(), 8);
+    EXPECT_EQ(f.read(0x2010, 4), (std::vector<uint8_t>{bytes[4], bytes[5], bytes[6], bytes[7]}));
 }
 
 }  // namespace

@@ -547,6 +547,7 @@ void LoadSaveTest::rebootFrame() {
                 ->text()
                 .startsWith(QStringLiteral("Restarting")));
     QVERIFY(!window->unitLinked());
+    QVERIFY(!emu_hid::plugged());
     QTRY_COMPARE_WITH_TIMEOUT(
         status(),
         generation == emu::Generation::Current

@@ -1,20 +1,28 @@
 // efis-emu: the emulated EFIS unit on a real SocketCAN interface and/or a uhid device, for
-// trying the tool without hardware. Runs until SIGINT or SIGTERM.
+// trying the tool without hardware. Runs until SIGINT or SIGTERM; SIGUSR1 unplugs the unit,
+// SIGUSR2 plugs it in again.
 #include <getopt.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "emulator/efis_unit.h"
 #include "emulator/frontends/socketcan_frontend.h"
 #include "emulator/frontends/uhid_frontend.h"
+#include "tools/efis-emu/presence.h"
 
 namespace {
 
@@ -36,6 +44,8 @@ struct Options {
     bool silent_can = false;
     bool silent_uhid = false;
     bool log = false;
+    bool reboot_ms_given = false;
+    uint32_t reboot_ms = 0;
 };
 
 void usage(FILE* out) {
@@ -57,7 +67,12 @@ void usage(FILE* out) {
         "  --silent            answer nothing on any link (frames are still taken and logged)\n"
         "  --silent-can, --silent-uhid  answer nothing on that link only\n"
         "  --log               print every frame received\n"
-        "  --help\n",
+        "  --reboot-ms MS      how long the unit is gone after the enter-boot-loader frame\n"
+        "                      (default 2000)\n"
+        "  --help\n"
+        "Signals: SIGUSR1 unplugs the unit (the uhid device goes away, the CAN interface goes\n"
+        "down), SIGUSR2 plugs it in again; the unit keeps its settings, flash and version.\n"
+        "SIGINT and SIGTERM stop it.\n",
         out);
 }
 
@@ -141,6 +156,55 @@ bool parse_fault(const std::string& fault_text, uint32_t* id, emu::Fault* fault)
 
 std::mutex g_log_mutex;
 
+void print_line(FILE* out, const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fflush(out);
+}
+
+int ms_until(std::chrono::steady_clock::time_point t) {
+    const auto left = t - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+        return 0;
+    }
+    // Rounded up, so that the wait does not end just before the time.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// Serves the signals and the unit's restarts until SIGINT or SIGTERM; returns that signal.
+int run(int signal_fd, int reboot_fd, efis_emu::Presence& presence) {
+    for (;;) {
+        const std::optional<std::chrono::steady_clock::time_point> next = presence.next_tick();
+        pollfd fds[2] = {{signal_fd, POLLIN, 0}, {reboot_fd, POLLIN, 0}};
+        const int ready = poll(fds, 2, next ? ms_until(*next) : -1);
+        if (ready < 0 && errno != EINTR) {
+            print_line(stderr, std::string("efis-emu: poll: ") + std::strerror(errno));
+            return 0;
+        }
+        if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+            uint64_t count = 0;
+            if (read(reboot_fd, &count, sizeof(count)) == static_cast<ssize_t>(sizeof(count))) {
+                presence.reboot(std::chrono::steady_clock::now());
+            }
+        }
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+            signalfd_siginfo info;
+            std::memset(&info, 0, sizeof(info));
+            if (read(signal_fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
+                const int sig = static_cast<int>(info.ssi_signo);
+                if (sig == SIGUSR1) {
+                    presence.unplug();
+                } else if (sig == SIGUSR2) {
+                    presence.plug();
+                } else {
+                    return sig;
+                }
+            }
+        }
+        presence.tick(std::chrono::steady_clock::now());
+    }
+}
+
 void log_frame(const char* link, const COMMS_MSG_t& msg) {
     const uint32_t id = msg.can_ID;
     const uint8_t len = can_msg_payload_len(msg.msg_len);
@@ -156,7 +220,7 @@ void log_frame(const char* link, const COMMS_MSG_t& msg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum { kCurrentWhoami = 256, kSilentCan, kSilentUhid };
+    enum { kCurrentWhoami = 256, kSilentCan, kSilentUhid, kRebootMs };
     const option long_options[] = {
         {"can", required_argument, nullptr, 'c'},
         {"uhid", no_argument, nullptr, 'u'},
@@ -171,6 +235,7 @@ int main(int argc, char** argv) {
         {"silent-can", no_argument, nullptr, kSilentCan},
         {"silent-uhid", no_argument, nullptr, kSilentUhid},
         {"log", no_argument, nullptr, 'l'},
+        {"reboot-ms", required_argument, nullptr, kRebootMs},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -242,6 +307,13 @@ int main(int argc, char** argv) {
         case 'l':
             opt.log = true;
             break;
+        case kRebootMs:
+            if (!parse_u32(optarg, &opt.reboot_ms)) {
+                std::fprintf(stderr, "efis-emu: bad reboot time '%s'\n", optarg);
+                return 2;
+            }
+            opt.reboot_ms_given = true;
+            break;
         case 'h':
             usage(stdout);
             return 0;
@@ -271,13 +343,31 @@ int main(int argc, char** argv) {
     for (const PendingFault& f : faults) {
         unit.set_fault(f.id, f.fault);
     }
+    if (opt.reboot_ms_given) {
+        unit.set_reboot_ms(opt.reboot_ms);
+    }
 
-    // Signals are taken by sigwait below, so the serving threads must not see them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // Signals are read from a signalfd by the main thread, so no thread may take them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
+    // The serving threads report the unit's restarts here.
+    const int reboot_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signal_fd < 0 || reboot_fd < 0) {
+        std::fprintf(stderr, "efis-emu: cannot set up signals: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const auto report_reboot = [reboot_fd] {
+        const uint64_t one = 1;
+        // A full counter still wakes the main thread, so a failed add loses nothing.
+        const ssize_t written = write(reboot_fd, &one, sizeof(one));
+        static_cast<void>(written);
+    };
 
     std::string error;
     std::unique_ptr<emu::SocketCanFrontend> can;
@@ -288,6 +378,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         can->set_silent(opt.silent || opt.silent_can);
+        can->set_reboot_handler(report_reboot);
         if (opt.log) {
             can->set_frame_log([](const COMMS_MSG_t& m) { log_frame("can", m); });
         }
@@ -310,6 +401,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         hid->set_silent(opt.silent || opt.silent_uhid);
+        hid->set_reboot_handler(report_reboot);
         if (opt.log) {
             hid->set_frame_log([](const COMMS_MSG_t& m) { log_frame("usb", m); });
         }
@@ -332,8 +424,11 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    int sig = 0;
-    sigwait(&stop_signals, &sig);
+    efis_emu::Presence presence(
+        unit, hid.get(), can.get(), [](const std::string& line) { print_line(stdout, line); },
+        [](const std::string& line) { print_line(stderr, line); });
+    const int sig = run(signal_fd, reboot_fd, presence);
+    presence.restore();
     if (hid) {
         hid->stop();
     }
@@ -345,5 +440,7 @@ int main(int argc, char** argv) {
     }
     std::printf("efis-emu: stopped by signal %d after %u frames received\n", sig,
                 static_cast<unsigned>(unit.received().size()));
+    close(reboot_fd);
+    close(signal_fd);
     return 0;
 }
