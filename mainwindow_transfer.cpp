@@ -320,8 +320,10 @@ void MainWindow::onAirportUploadFinished() {
 }
 
 void MainWindow::transferEnded() {
-    setDeviceActionsEnabled(!transferRunning());
+    setDeviceActionsEnabled(!transferRunning() && !unitLost);
     setCancelButtons();
+    // A transfer that lost its link has just said why: the loss is taken in at once.
+    pollUnit();
     if (closeWhenStopped && !transferRunning()) {
         QTimer::singleShot(0, this, &QWidget::close);
     }
