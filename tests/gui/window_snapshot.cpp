@@ -3,9 +3,12 @@
 //   window_snapshot <file.png> marks           with an unsent edit and a value it cannot show
 //   window_snapshot <file.png> import          the comparison of an import
 //   window_snapshot <file.png> transfer        a firmware upload running on a slow link
+//   window_snapshot <file.png> link-STATE      the status bar with the link label, STATE one of
+//                                              connecting, usb, none, lost, restarting
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSpinBox>
@@ -39,17 +42,59 @@ void answerDialogs(const QString& path, const QString& shot, bool* grabbed) {
     timer->start(20);
 }
 
+// The status bar of a window whose link is in the state named.
+int linkSnapshot(const QString& out, const QString& state) {
+    isolateWindowSettings();
+    if (state == "connecting") {
+        emu_hid::set_latency_us(30000);
+    } else if (state == "none") {
+        emu_hid::unplug();
+    } else if (state == "restarting") {
+        emu_hid::unit().set_reboot_ms(60000);
+    } else if (state != "usb" && state != "lost") {
+        return 2;
+    }
+    MainWindow window;
+    window.resize(1000, 700);
+    window.show();
+    auto* label = window.findChild<QLabel*>(QStringLiteral("label_link"));
+    if (state == "connecting") {
+        QTest::qWait(30);
+    } else if (!waitForConnectionAttempt(&window)) {
+        return 1;
+    }
+    if (state == "lost") {
+        emu_hid::unplug();
+        if (!QTest::qWaitFor([&]() { return !window.unitLinked(); }, 5000)) {
+            return 1;
+        }
+    }
+    if (state == "restarting") {
+        BoxAnswer reboot(QStringLiteral("Reboot"));
+        window.findChild<QPushButton*>(QStringLiteral("pushButton_reboot"))->click();
+    }
+    QApplication::processEvents();
+    std::printf("%s\n", qPrintable(label->text()));
+    return window.statusBar()->grab().save(out) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (argc < 2 || argc > 3 ||
-        !(mode.isEmpty() || mode == "marks" || mode == "import" || mode == "transfer")) {
-        std::fprintf(stderr, "usage: window_snapshot <file.png> [marks|import|transfer]\n");
+        !(mode.isEmpty() || mode == "marks" || mode == "import" || mode == "transfer" ||
+          mode.startsWith(QStringLiteral("link-")))) {
+        std::fprintf(stderr,
+                     "usage: window_snapshot <file.png> [marks|import|transfer|link-STATE]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
+    if (mode.startsWith(QStringLiteral("link-"))) {
+        resetUnit(emu::Generation::Current);
+        return linkSnapshot(out, mode.mid(5));
+    }
     Settings_t held = sampleSettings();
     if (mode == "marks") {
         held.vspeeds.Vne = 250;

@@ -1,0 +1,81 @@
+// The emulated programs only (efis-config-emulated, efis-cli-emulated): the emulated unit is
+// set up from the environment before main, and signals pull and plug in its cable, so that
+// scripts, tests and users can try either generation and the tool's reconnection.
+//   EFIS_EMU_GENERATION=legacy   a legacy unit (default: current)
+//   EFIS_EMU_SERIAL=N            its serial number (decimal or 0x...)
+//   EFIS_EMU_LATENCY_US=N        latency added to every answer, for uploads that take a while
+//   EFIS_EMU_REBOOT_MS=N         how long the unit is gone after Reboot EFIS
+//   EFIS_EMU_UNPLUGGED=1         the program starts with the unit unplugged
+//   kill -USR1 PID / -USR2 PID   unplug / plug in the unit
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "emulator/hidapi/emulated_hidapi.h"
+
+namespace {
+
+bool number(const char* name, unsigned long* value) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    *value = std::strtoul(text, &end, 0);
+    return *end == '\0';
+}
+
+// The signals are blocked before main, so every thread the program starts inherits the mask,
+// and one thread takes them with sigwait: the unit is never touched from a signal handler.
+void watchCableSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        return;
+    }
+    std::thread([signals]() {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) {
+                continue;
+            }
+            if (signal == SIGUSR1) {
+                emu_hid::unplug();
+            } else if (signal == SIGUSR2) {
+                emu_hid::plug();
+            }
+        }
+    }).detach();
+}
+
+struct EmulatedUnitFromEnvironment {
+    EmulatedUnitFromEnvironment() {
+        const char* generation = std::getenv("EFIS_EMU_GENERATION");
+        if (generation != nullptr && std::strcmp(generation, "legacy") == 0) {
+            emu_hid::unit().set_generation(emu::Generation::Legacy);
+        }
+        unsigned long value = 0;
+        if (number("EFIS_EMU_SERIAL", &value)) {
+            emu_hid::unit().set_serial(static_cast<uint32_t>(value));
+        }
+        if (number("EFIS_EMU_LATENCY_US", &value)) {
+            emu_hid::set_latency_us(static_cast<uint32_t>(value));
+        }
+        if (number("EFIS_EMU_REBOOT_MS", &value)) {
+            emu_hid::unit().set_reboot_ms(static_cast<uint32_t>(value));
+        }
+        if (number("EFIS_EMU_UNPLUGGED", &value) && value != 0) {
+            emu_hid::unplug();
+        }
+        watchCableSignals();
+    }
+};
+
+const EmulatedUnitFromEnvironment kSetUp;
+
+}  // namespace
