@@ -257,12 +257,14 @@ void MainWindow::pollUnit() {
         return;
     }
     const UnitPresence seen = unitPresence();
+    const bool busy = transferRunning();
     bool lost = false;
-    if (linkWatch.state() == LinkState::Linked) {
+    // While a transfer has the link, its own failure tells; the link is not looked at.
+    if (linkWatch.state() == LinkState::Linked && !busy) {
         lost = !comms->isConnected() || comms->linkLost() ||
                (comms->getActiveInterface() == USB_HID ? !seen.usb : !seen.can);
     }
-    applyLinkSteps(linkWatch.observe(seen, lost, transferRunning(), linkNowMs()));
+    applyLinkSteps(linkWatch.observe(seen, lost, busy, linkNowMs()));
 }
 
 void MainWindow::restartExpected() {
