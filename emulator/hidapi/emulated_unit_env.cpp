@@ -38,6 +38,12 @@ void watchCableSignals() {
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
         return;
     }
+    // The thread blocks every signal, so that those the program handles itself (efis-cli's
+    // Ctrl-C, taken by its own thread) never land here.
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
     std::thread([signals]() {
         for (;;) {
             int signal = 0;
@@ -51,6 +57,7 @@ void watchCableSignals() {
             }
         }
     }).detach();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 struct EmulatedUnitFromEnvironment {
