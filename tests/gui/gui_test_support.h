@@ -3,15 +3,12 @@
 #pragma once
 
 #include <unistd.h>
-#include <QApplication>
 #include <QByteArray>
-#include <QMessageBox>
 #include <QMetaType>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QString>
 #include <QTemporaryFile>
-#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 #include <cstdint>
@@ -24,6 +21,7 @@
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/settings_types.h"
+#include "dialog_answers.h"
 #include "emulator/efis_unit.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "mainwindow.h"
@@ -208,37 +206,6 @@ private:
     int fd_;
     int saved_ = -1;
     QTemporaryFile file_;
-};
-
-// While it lives, answers every confirmation the window asks by pressing the button with the
-// given text (or, when none has it, the box's escape button), and records the questions.
-class BoxAnswer {
-public:
-    explicit BoxAnswer(QString button) : button_(std::move(button)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
-        timer_.start(5);
-    }
-    const QStringList& asked() const { return asked_; }
-
-private:
-    void answer() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible()) {
-            return;
-        }
-        asked_ << box->text();
-        for (QAbstractButton* b : box->buttons()) {
-            if (b->text() == button_) {
-                b->click();
-                return;
-            }
-        }
-        box->escapeButton()->click();
-    }
-
-    QString button_;
-    QStringList asked_;
-    QTimer timer_;
 };
 
 // One window per firmware generation shared by the rows of a table: each row starts from the

@@ -3,9 +3,7 @@
 // now runs, the restart that never ends, the remembered CAN interface and the saved trace.
 #include <QAction>
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSettings>
@@ -22,26 +20,6 @@ namespace {
 const QString kLoaded = QStringLiteral("Configuration successfully loaded from device");
 const QString kNoUnit = QStringLiteral("No unit — connect it and it will be found");
 const QString kDisconnected = QStringLiteral("Warning: The unit was disconnected");
-
-// Answers every file dialog with `path` while it lives.
-class FileAnswer {
-public:
-    explicit FileAnswer(QString path) : path_(std::move(path)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr || !dialog->isVisible()) {
-                return;
-            }
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path_);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        timer_.start(10);
-    }
-
-private:
-    QString path_;
-    QTimer timer_;
-};
 
 }  // namespace
 
