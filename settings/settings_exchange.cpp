@@ -24,6 +24,11 @@ bool linkUp(const CommsManager* comms) {
     return comms != nullptr && comms->isConnected();
 }
 
+// The link in use failed because its device or interface went away.
+bool linkGone(const CommsManager* comms) {
+    return comms != nullptr && comms->linkLost();
+}
+
 }  // namespace
 
 size_t pending_setting_count(const PendingSet& pending) {
@@ -83,12 +88,14 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
         const auto index = static_cast<settings_struct_index>(i);
         // A stored 0xFFFFFFFF (white, for a colour) is a value; only a read without an
-        // answer is missing.
+        // answer is missing. Once the link is gone (unplugged, interface down) the rest are
+        // missing too: asking for each would only wait out its time-out.
         uint32_t value = 0;
         const bool read =
-            late_answer_possible
-                ? get_value_confirmed(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)
-                : get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value);
+            !linkGone(comms) &&
+            (late_answer_possible
+                 ? get_value_confirmed(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value)
+                 : get_value_checked(comms, SETTINGS_COMMS, static_cast<uint8_t>(i), &value));
         if (!read) {
             value = 0;
             result.unread.push_back(index);
@@ -125,7 +132,9 @@ UpdateResult settings_update(CommsManager* comms, const Settings_t& working, Pen
     const PendingSet toSend = *pending;
     for (const settings_struct_index index : toSend) {
         uint32_t value = settings_get_value(&source, index);
-        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
+        // A value not sent for a link that is gone stays pending, as any failed one does.
+        if (!linkGone(comms) &&
+            set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) == 0) {
             ++result.sent;
             pending->erase(index);
             settings_set_value(&unit->record, index, &value);

@@ -121,6 +121,26 @@ TEST_P(SettingsExchangeTest, AcknowledgedValuesEnterTheUnitRecordRefusedOnesStay
     EXPECT_EQ(emu_hid::unit().settings().green_arc_color, 0xFF00FF00u);
 }
 
+// A pulled cable ends the exchange at the failed request: the rest are not asked for (each
+// would wait out a time-out on CAN), and all of them count as unread or unsent.
+TEST_P(SettingsExchangeTest, NothingMoreIsAskedOnceTheLinkIsGone) {
+    // Four header reads and six value reads reach the unit; the answer to the last is lost.
+    emu_hid::clear_output_reports();
+    emu_hid::vanish_after(10);
+    const LoadResult loaded = settings_load(comms.get(), &unit);
+    EXPECT_EQ(emu_hid::output_reports().size(), 10u);
+    EXPECT_EQ(loaded.unread.size(), static_cast<size_t>(SETTINGS_LAST_INDEX - 5));
+    EXPECT_FALSE(loaded.crc_matches);
+
+    PendingSet pending{VNE_INDEX, APPROACHSPEED_INDEX, GREEN_ARC_COLOR_INDEX};
+    emu_hid::clear_output_reports();
+    const UpdateResult sent = settings_update(comms.get(), unit.record, &pending, &unit);
+    EXPECT_EQ(sent.sent, 0);
+    EXPECT_EQ(sent.failed.size(), 3u);
+    EXPECT_EQ(pending.size(), 3u);
+    EXPECT_TRUE(emu_hid::output_reports().empty());
+}
+
 TEST_P(SettingsExchangeTest, SaveRefusesARecordItDoesNotKnowWhole) {
     // A load stopped at a header read and a load with an unread value both leave values the
     // tool does not know: a CRC over them would not be the unit's.
