@@ -2,6 +2,9 @@
 // which refuses a store whose CRC does not match what it holds.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -127,14 +130,23 @@ TEST_P(SettingsExchangeTest, NothingMoreIsAskedOnceTheLinkIsGone) {
     // Four header reads and six value reads reach the unit; the answer to the last is lost.
     emu_hid::clear_output_reports();
     emu_hid::vanish_after(10);
+    ::testing::internal::CaptureStdout();
     const LoadResult loaded = settings_load(comms.get(), &unit);
+    std::fflush(stdout);
+    const std::string loadLog = ::testing::internal::GetCapturedStdout();
+    // Every request after the loss would fail to be sent, and say so.
+    EXPECT_EQ(loadLog.find("Failed to send"), std::string::npos) << loadLog;
     EXPECT_EQ(emu_hid::output_reports().size(), 10u);
     EXPECT_EQ(loaded.unread.size(), static_cast<size_t>(SETTINGS_LAST_INDEX - 5));
     EXPECT_FALSE(loaded.crc_matches);
 
     PendingSet pending{VNE_INDEX, APPROACHSPEED_INDEX, GREEN_ARC_COLOR_INDEX};
     emu_hid::clear_output_reports();
+    ::testing::internal::CaptureStdout();
     const UpdateResult sent = settings_update(comms.get(), unit.record, &pending, &unit);
+    std::fflush(stdout);
+    const std::string updateLog = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(updateLog.find("Failed to send"), std::string::npos) << updateLog;
     EXPECT_EQ(sent.sent, 0);
     EXPECT_EQ(sent.failed.size(), 3u);
     EXPECT_EQ(pending.size(), 3u);
