@@ -153,6 +153,7 @@ private:
     void setupLinkControls();
     void startLinkWatch();
     void startConnectionAttempt();
+    void setAttemptActionsEnabled(bool enabled);
     void onConnectionAttemptEnded();
     void applyLinkSteps(const LinkSteps& steps);
     void onUnitFound(bool returned);

@@ -130,9 +130,20 @@ void MainWindow::startLinkWatch() {
     unitPoll->start();
 }
 
+// While a connection attempt has the comms manager, nothing else may reach it or the unit's
+// identity it is filling in: the device buttons, Reconnect and the settings files wait.
+void MainWindow::setAttemptActionsEnabled(bool enabled) {
+    reconnectAction->setEnabled(enabled);
+    for (const char* name : {"action_export_settings", "action_import_settings"}) {
+        if (auto* action = findChild<QAction*>(QString::fromLatin1(name))) {
+            action->setEnabled(enabled);
+        }
+    }
+}
+
 void MainWindow::startConnectionAttempt() {
     setDeviceActionsEnabled(false);
-    reconnectAction->setEnabled(false);
+    setAttemptActionsEnabled(false);
     LinkChoice choice;
     choice.can_interface = canInterfaceName.toStdString();
     choice.usb_open_retry_ms = kUsbOpenRetryMs;
@@ -167,9 +178,10 @@ void MainWindow::onConnectionAttemptEnded() {
         unitLost = false;
     }
     attemptAnnounced = false;
-    reconnectAction->setEnabled(true);
+    setAttemptActionsEnabled(true);
     applyLinkSteps(linkWatch.attemptEnded(linked, unitPresence(), linkNowMs()));
-    setDeviceActionsEnabled(!transferRunning() && !unitLost);
+    setDeviceActionsEnabled(!transferRunning() && !unitLost &&
+                            linkWatch.state() != LinkState::Restarting);
 }
 
 void MainWindow::applyLinkSteps(const LinkSteps& steps) {
@@ -186,6 +198,7 @@ void MainWindow::applyLinkSteps(const LinkSteps& steps) {
         }
     }
     if (steps.overdue) {
+        unitLost = true;
         qDebug() << "The unit did not come back after the restart";
         statusBar()->showMessage(
             QStringLiteral("Warning: The unit did not come back within 30 s of the restart; it "
@@ -269,6 +282,8 @@ void MainWindow::pollUnit() {
 
 void MainWindow::restartExpected() {
     firmwareBeforeRestart = g_whoami_fwversion;
+    // Until the unit is back there is nothing for the device buttons to reach.
+    setDeviceActionsEnabled(false);
     applyLinkSteps(linkWatch.restartSent(linkNowMs()));
 }
 
