@@ -226,6 +226,19 @@ private slots:
         QVERIFY(chosen->isChecked());
     }
 
+    void aboutNamesTheVersionLinkAndUnit() {
+        resetUnit(emu::Generation::Current);
+        window = makeWindow();
+        BoxAnswer ok(QStringLiteral("OK"));
+        window->findChild<QAction*>(QStringLiteral("action_about"))->trigger();
+        QCOMPARE(ok.asked().size(), 1);
+        const QString text = ok.asked().first();
+        QVERIFY2(text.contains(QStringLiteral("efis-config " EFIS_VERSION)), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("USB HID · serial 0x00C0FFEE · firmware 0.2.12")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("CAN interface: can0")), qPrintable(text));
+    }
+
     void diagnosticTraceHoldsFramesAndLogLines() {
         resetUnit(emu::Generation::Current);
         window = makeWindow();
