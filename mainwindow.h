@@ -243,6 +243,8 @@ private:
     // The link was lost: the device actions stay off until the unit is found again.
     bool unitLost = false;
     fwversion_t firmwareBeforeRestart{};
+    // The serial number of the unit linked last (0xFFFFFFFF before the first).
+    uint32_t previousUnitSerial = 0xFFFFFFFF;
     // The last frames and log lines, for Help > Save Diagnostic Trace.
     DiagnosticTrace diagnosticTrace;
 };

@@ -29,6 +29,7 @@
 namespace {
 
 constexpr int kPollMs = 1000;
+constexpr uint32_t kNoSerial = 0xFFFFFFFF;
 // A hidraw node appears before udev has given the user access to it.
 constexpr uint32_t kUsbOpenRetryMs = 2000;
 const QString kSettingsCanInterface = QStringLiteral("link/can_interface");
@@ -226,14 +227,27 @@ void MainWindow::onUnitFound(bool returned) {
         statusBar()->showMessage(QStringLiteral("Connected via CAN FD"), 0);
     }
     setDeviceActionsEnabled(!transferRunning());
+    const uint32_t serial = comms->serialNumber();
+    const uint32_t previous = previousUnitSerial;
+    previousUnitSerial = serial;
     if (transferRunning()) {
         return;
     }
     // Reloading would overwrite edits the user has not sent: they stay, and Load is theirs.
+    // Edits made for one unit may not suit another: the message says which unit this is.
     if (!changed_values.empty()) {
+        QString which = QStringLiteral("The unit is connected again");
+        if (previous == kNoSerial) {
+            which = QStringLiteral("The unit is connected");
+        } else if (previous != serial) {
+            which =
+                QStringLiteral("Another unit (serial 0x%1) is connected")
+                    .arg(QString::number(serial, 16).toUpper().rightJustified(8, QLatin1Char('0')));
+        }
         statusBar()->showMessage(
-            QStringLiteral("Warning: The unit is connected again; %1 edit(s) not sent are kept "
-                           "in the form (Load replaces them with the unit's settings)")
+            QStringLiteral("Warning: %1; %2 edit(s) not sent are kept in the form (Load replaces "
+                           "them with the unit's settings)")
+                .arg(which)
                 .arg(pending_setting_count(changed_values)),
             0);
     } else {

@@ -84,18 +84,29 @@ private slots:
         QCOMPARE(framesOn(0x370).size(), size_t{40});
     }
 
-    // Edits not sent survive a pulled cable: the unit is not reloaded over them.
+    // Edits not sent survive a pulled cable: the unit is not reloaded over them, and the
+    // message says whether the unit that came back is the one they were made for.
+    void editsSurviveAReconnection_data() {
+        QTest::addColumn<uint32_t>("serial");
+        QTest::addColumn<QString>("which");
+        QTest::newRow("same unit") << 0x00C0FFEEu << "Warning: The unit is connected again; ";
+        QTest::newRow("another unit")
+            << 0x00ABCDEFu << "Warning: Another unit (serial 0x00ABCDEF) is connected; ";
+    }
     void editsSurviveAReconnection() {
+        QFETCH(uint32_t, serial);
+        QFETCH(QString, which);
         resetUnit(emu::Generation::Current);
         window = makeWindow();
         widget<QSpinBox>(window.get(), "spinBox_vne")->setValue(171);
         emu_hid::unplug();
         QTRY_COMPARE_WITH_TIMEOUT(status(), kDisconnected, 5000);
         emu_hid::unit().clear_received();
+        emu_hid::unit().set_serial(serial);
         emu_hid::plug();
         QTRY_VERIFY_WITH_TIMEOUT(window->unitLinked(), 10000);
-        QVERIFY2(status().contains(QStringLiteral("1 edit(s) not sent are kept")),
-                 qPrintable(status()));
+        QCOMPARE(status(), which + QStringLiteral("1 edit(s) not sent are kept in the form (Load "
+                                                  "replaces them with the unit's settings)"));
         QCOMPARE(widget<QSpinBox>(window.get(), "spinBox_vne")->value(), 171);
         QVERIFY(framesOn(0x370).empty());
         click("pushButton_update");
