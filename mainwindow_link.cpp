@@ -52,6 +52,11 @@ QString firmwareText(const fwversion_t& v) {
     return QStringLiteral("firmware ") + versionText(v);
 }
 
+// As the protocol log writes it: eight upper-case hex digits.
+QString serialText(uint32_t serial) {
+    return QString::number(serial, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
 QSettings appSettings() {
     return QSettings(QStringLiteral("efis-config"), QStringLiteral("efis-config"));
 }
@@ -241,8 +246,7 @@ void MainWindow::onUnitFound(bool returned) {
             which = QStringLiteral("The unit is connected");
         } else if (previous != serial) {
             which =
-                QStringLiteral("Another unit (serial 0x%1) is connected")
-                    .arg(QString::number(serial, 16).toUpper().rightJustified(8, QLatin1Char('0')));
+                QStringLiteral("Another unit (serial 0x%1) is connected").arg(serialText(serial));
         }
         statusBar()->showMessage(
             QStringLiteral("Warning: %1; %2 edit(s) not sent are kept in the form (Load replaces "
@@ -327,8 +331,7 @@ QString MainWindow::linkDescription() const {
     } else {
         link = canText;
     }
-    const QString serial =
-        QString::number(comms->serialNumber(), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    const QString serial = serialText(comms->serialNumber());
     return QStringLiteral("%1 · serial 0x%2 · %3")
         .arg(link, serial, firmwareText(g_whoami_fwversion));
 }
