@@ -27,11 +27,14 @@ QString load_failure(const LoadResult& result) {
             .arg(result.element_count);
     case LoadStatus::RecordRejected:
         return QStringLiteral("the settings record refused element %1").arg(result.rejected_index);
+    case LoadStatus::Cancelled:
+        break;
     }
     return QString();
 }
 
-QString setting_names_of(const std::vector<settings_struct_index>& elements) {
+template <typename Elements>
+QString setting_names_of(const Elements& elements) {
     QStringList names;
     for (const settings_struct_index index : elements) {
         for (const SettingDef& def : settings_table()) {
@@ -46,21 +49,39 @@ QString setting_names_of(const std::vector<settings_struct_index>& elements) {
 
 }  // namespace
 
-bool load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
-    const LoadResult result = settings_load(ctx.comms, unit);
+int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
+    const LoadResult result = settings_load(ctx.comms, unit, ctx.env.cancel);
     if (loaded != nullptr) {
         *loaded = result;
     }
+    if (result.status == LoadStatus::Cancelled) {
+        ctx.out.error(QStringLiteral("stopped before the settings were read; nothing was sent"));
+        return kExitCancelled;
+    }
     if (result.status != LoadStatus::Ok) {
         ctx.out.error(QStringLiteral("cannot read the settings: %1").arg(load_failure(result)));
-        return false;
+        return kExitFailed;
     }
-    return true;
+    return kExitDone;
 }
 
 int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
                        UnitRecord* unit) {
-    const UpdateResult result = settings_update(ctx.comms, working, pending, unit);
+    const PendingSet before = *pending;
+    const UpdateResult result = settings_update(ctx.comms, working, pending, unit, ctx.env.cancel);
+    if (result.cancelled) {
+        std::vector<settings_struct_index> sent;
+        for (const settings_struct_index index : before) {
+            if (pending->count(index) == 0) {
+                sent.push_back(index);
+            }
+        }
+        ctx.out.error(QStringLiteral("stopped: %1; not sent: %2; nothing was saved")
+                          .arg(sent.empty() ? QStringLiteral("nothing was sent")
+                                            : QStringLiteral("sent %1").arg(setting_names_of(sent)),
+                               setting_names_of(*pending)));
+        return kExitCancelled;
+    }
     if (!result.failed.empty()) {
         ctx.out.error(QStringLiteral("the unit did not take %1; nothing was saved")
                           .arg(setting_names_of(result.failed)));

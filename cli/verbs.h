@@ -57,12 +57,12 @@ int run_calibration_export(CliContext& ctx);
 int run_upload(CliContext& ctx, bool firmware);
 int run_reboot(CliContext& ctx);
 
-// Shared by the verbs: reads the whole settings record, or says why not (false). `result`
-// (may be null) receives the load's outcome.
-bool load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* result = nullptr);
+// Shared by the verbs: reads the whole settings record, or says why not (the exit status:
+// failed, or cancelled by the user). `result` (may be null) receives the load's outcome.
+int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* result = nullptr);
 // Commits what the unit holds; the exit status.
 int save_unit_settings(CliContext& ctx, UnitRecord* unit);
 // Sends the pending elements of `working`; the exit status (1 naming what the unit did not
-// take).
+// take, 5 naming what was and was not sent when the user stopped it).
 int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
                        UnitRecord* unit);

@@ -109,8 +109,9 @@ int run_calibration_export(CliContext& ctx) {
     SettingsFile file = unit_settings_file(ctx.comms, UnitRecord{}, Settings_t{});
     SENSOR_CALIB_t calibration{};
     std::vector<int> unread;
-    read_calibration(ctx.comms, &calibration, &unread);
+    read_calibration(ctx.comms, &calibration, &unread, ctx.env.cancel);
     if (ctx.cancelled()) {
+        ctx.out.error(QStringLiteral("stopped before the calibration was read; nothing written"));
         return kExitCancelled;
     }
     file.calibration = calibration;

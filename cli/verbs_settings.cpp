@@ -167,8 +167,8 @@ int prepare_output_file(const QString& path, CliOutput& out) {
 int run_settings_show(CliContext& ctx) {
     UnitRecord unit;
     LoadResult result;
-    if (!load_unit_settings(ctx, &unit, &result)) {
-        return kExitFailed;
+    if (const int loaded = load_unit_settings(ctx, &unit, &result); loaded != kExitDone) {
+        return loaded;
     }
     QJsonArray settings;
     std::vector<QStringList> rows = {
@@ -218,10 +218,11 @@ int run_settings_show(CliContext& ctx) {
 
 int run_settings_set(CliContext& ctx, const PreparedInput& input) {
     UnitRecord unit;
-    if (!load_unit_settings(ctx, &unit)) {
-        return kExitFailed;
+    if (const int loaded = load_unit_settings(ctx, &unit); loaded != kExitDone) {
+        return loaded;
     }
     if (ctx.cancelled()) {
+        ctx.out.error(QStringLiteral("stopped before anything was sent"));
         return kExitCancelled;
     }
     Settings_t working = unit.record;
@@ -266,8 +267,8 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
 int run_settings_export(CliContext& ctx) {
     const QString path = ctx.options.operands.value(0);
     UnitRecord unit;
-    if (!load_unit_settings(ctx, &unit)) {
-        return kExitFailed;
+    if (const int loaded = load_unit_settings(ctx, &unit); loaded != kExitDone) {
+        return loaded;
     }
     if (!unit.unknown.empty()) {
         ctx.out.error(QStringLiteral("%1 value(s) could not be read; nothing written")
@@ -277,7 +278,11 @@ int run_settings_export(CliContext& ctx) {
     SettingsFile file = unit_settings_file(ctx.comms, unit, unit.record);
     SENSOR_CALIB_t calibration{};
     std::vector<int> unread;
-    read_calibration(ctx.comms, &calibration, &unread);
+    read_calibration(ctx.comms, &calibration, &unread, ctx.env.cancel);
+    if (ctx.cancelled()) {
+        ctx.out.error(QStringLiteral("stopped before the calibration was read; nothing written"));
+        return kExitCancelled;
+    }
     file.calibration = calibration;
     file.calibration_unread = unread;
     if (!unread.empty()) {
@@ -298,7 +303,15 @@ int run_settings_import(CliContext& ctx, const PreparedInput& input) {
     const QString path = ctx.options.operands.value(0);
     const SettingsFile& file = input.import.file;
     UnitRecord unit;
-    if (!load_unit_settings(ctx, &unit)) {
+    if (const int loaded = load_unit_settings(ctx, &unit); loaded != kExitDone) {
+        return loaded;
+    }
+    // A file compared with values that were never read would seem to match them, or differ
+    // from zeros the unit does not hold.
+    if (!unit.unknown.empty()) {
+        ctx.out.error(QStringLiteral("%1 value(s) could not be read, so the file cannot be "
+                                     "compared with the unit; nothing sent")
+                          .arg(unit.unknown.size()));
         return kExitFailed;
     }
     const QString layout = settings_file_layout_check(file, unit.record);
@@ -367,6 +380,7 @@ int run_settings_import(CliContext& ctx, const PreparedInput& input) {
         return kExitDone;
     }
     if (ctx.cancelled()) {
+        ctx.out.error(QStringLiteral("stopped before anything was sent"));
         return kExitCancelled;
     }
     int status = send_unit_settings(ctx, working, &pending, &unit);

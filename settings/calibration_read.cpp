@@ -8,7 +8,8 @@
 #include "comms/comms.h"
 #include "settings/calibration_elements.h"
 
-bool read_calibration(CommsManager* comms, SENSOR_CALIB_t* out, std::vector<int>* unread) {
+bool read_calibration(CommsManager* comms, SENSOR_CALIB_t* out, std::vector<int>* unread,
+                      const std::atomic<bool>* cancel) {
     if (out == nullptr) {
         return false;
     }
@@ -24,8 +25,10 @@ bool read_calibration(CommsManager* comms, SENSOR_CALIB_t* out, std::vector<int>
         // values after it are confirmed.
         const auto index = static_cast<uint8_t>(element.index);
         uint32_t value = 0;
-        if (!linkUp || !(all ? get_value_checked(comms, SENSOR_COMMS, index, &value)
-                             : get_value_confirmed(comms, SENSOR_COMMS, index, &value))) {
+        const bool stop = cancel != nullptr && cancel->load();
+        if (!linkUp || stop ||
+            !(all ? get_value_checked(comms, SENSOR_COMMS, index, &value)
+                  : get_value_confirmed(comms, SENSOR_COMMS, index, &value))) {
             all = false;
             if (unread != nullptr) {
                 unread->push_back(element.index);

@@ -29,6 +29,10 @@ bool linkGone(const CommsManager* comms) {
     return comms != nullptr && comms->linkLost();
 }
 
+bool stopAsked(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load();
+}
+
 }  // namespace
 
 size_t pending_setting_count(const PendingSet& pending) {
@@ -40,7 +44,7 @@ size_t pending_setting_count(const PendingSet& pending) {
     return pending.size() - registration + (registration > 0 ? 1 : 0);
 }
 
-LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
+LoadResult settings_load(CommsManager* comms, UnitRecord* unit, const std::atomic<bool>* cancel) {
     LoadResult result;
     if (!linkUp(comms) || unit == nullptr) {
         result.status = LoadStatus::NoLink;
@@ -49,6 +53,13 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
     unit->loaded = false;
     unit->unknown.clear();
     unit->device_crc = 0;
+    // Values sent to one unit and not saved are not another unit's.
+    if (unit->serial_number != comms->serialNumber()) {
+        unit->sent_not_saved = false;
+    }
+    unit->serial_number = comms->serialNumber();
+    unit->firmware = g_whoami_fwversion;
+    unit->current_generation = device_firmware_at_least_0_2_12();
     std::memset(&unit->record, 0, sizeof(unit->record));
     Settings_t& record = unit->record;
 
@@ -64,6 +75,10 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
         {SETTINGS_NUM_ELEMENTS, &Settings_t::num_elements, LoadStatus::CountReadFailed},
     };
     for (const HeaderRead& header : headers) {
+        if (stopAsked(cancel)) {
+            result.status = LoadStatus::Cancelled;
+            return result;
+        }
         const uint32_t value = get_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(header.index));
         if (value == kReadFailed) {
             result.status = header.failure;
@@ -86,6 +101,10 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
     // values after it are confirmed.
     bool late_answer_possible = false;
     for (int i = 0; i < SETTINGS_LAST_INDEX; ++i) {
+        if (stopAsked(cancel)) {
+            result.status = LoadStatus::Cancelled;
+            return result;
+        }
         const auto index = static_cast<settings_struct_index>(i);
         // A stored 0xFFFFFFFF (white, for a colour) is a value; only a read without an
         // answer is missing. Once the link is gone (unplugged, interface down) the rest are
@@ -123,7 +142,7 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit) {
 }
 
 UpdateResult settings_update(CommsManager* comms, const Settings_t& working, PendingSet* pending,
-                             UnitRecord* unit) {
+                             UnitRecord* unit, const std::atomic<bool>* cancel) {
     UpdateResult result;
     if (pending == nullptr || unit == nullptr) {
         return result;
@@ -131,6 +150,14 @@ UpdateResult settings_update(CommsManager* comms, const Settings_t& working, Pen
     Settings_t source = working;
     const PendingSet toSend = *pending;
     for (const settings_struct_index index : toSend) {
+        // The registration's words are one setting: a stop never falls between them.
+        const bool restOfRegistration =
+            (index == REGISTRATION_2_INDEX || index == REGISTRATION_3_INDEX) &&
+            toSend.count(static_cast<settings_struct_index>(index - 1)) != 0;
+        if (!restOfRegistration && stopAsked(cancel)) {
+            result.cancelled = true;
+            break;
+        }
         uint32_t value = settings_get_value(&source, index);
         // A value not sent for a link that is gone stays pending, as any failed one does.
         if (!linkGone(comms) &&

@@ -3,11 +3,13 @@
 // values, and the protocol lines go to standard output as the comms layer's do.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <set>
 #include <vector>
 
+#include "EFIS_shared/firmware.h"
 #include "EFIS_shared/settings_types.h"
 
 class CommsManager;
@@ -20,11 +22,19 @@ size_t pending_setting_count(const PendingSet& pending);
 // What the tool knows of the record the unit holds: the last load plus every value the unit
 // acknowledged since. Save computes its CRC over this record, never over what a form shows.
 struct UnitRecord {
+    // The unit the record was read from, as its handshake named it at the load: a file
+    // written from the record names this unit even once it is disconnected.
+    uint32_t serial_number = 0xFFFFFFFFu;
+    fwversion_t firmware{};
+    bool current_generation = true;
     Settings_t record{};
     uint32_t device_crc = 0;      // the checksum the unit reported at the last load
     bool loaded = false;          // a load read the whole record
     PendingSet unknown;           // elements the last load could not read
     bool sent_not_saved = false;  // values acknowledged since the last successful save
+
+    // Every value of the unit's record is known: what a file or a comparison may rely on.
+    bool whole() const { return loaded && unknown.empty(); }
 };
 
 enum class LoadStatus {
@@ -36,6 +46,7 @@ enum class LoadStatus {
     CountReadFailed,
     InvalidCount,    // an element count the record has no room for
     RecordRejected,  // the record refused a data index
+    Cancelled,       // the user asked to stop; the rest was not asked for
 };
 
 struct LoadResult {
@@ -48,18 +59,22 @@ struct LoadResult {
 };
 
 // Reads the whole record into `unit` (zeroed first; the header words read before a failure
-// stay). On Ok the record, its CRC check and the unread elements are known.
-LoadResult settings_load(CommsManager* comms, UnitRecord* unit);
+// stay). On Ok the record, its CRC check and the unread elements are known. `cancel` (may be
+// null) is looked at before each exchange.
+LoadResult settings_load(CommsManager* comms, UnitRecord* unit,
+                         const std::atomic<bool>* cancel = nullptr);
 
 struct UpdateResult {
     int sent = 0;
-    std::vector<settings_struct_index> failed;  // still pending
+    std::vector<settings_struct_index> failed;  // refused or unanswered, still pending
+    bool cancelled = false;                     // stopped before the rest, still pending
 };
 
 // Sends each pending element of `working` in ascending index order. Acknowledged ones leave
-// `pending` and enter `unit`; refused or unanswered ones stay pending.
+// `pending` and enter `unit`; refused or unanswered ones stay pending, and so does every one
+// not sent once `cancel` (may be null) is set.
 UpdateResult settings_update(CommsManager* comms, const Settings_t& working, PendingSet* pending,
-                             UnitRecord* unit);
+                             UnitRecord* unit, const std::atomic<bool>* cancel = nullptr);
 
 enum class SaveStatus {
     Ok,

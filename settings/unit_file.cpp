@@ -11,10 +11,14 @@ SettingsFile unit_settings_file(const CommsManager* comms, const UnitRecord& uni
     QDateTime now = QDateTime::currentDateTimeUtc();
     now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
     file.header.written = now;
-    file.header.serial_number = comms != nullptr ? comms->serialNumber() : 0xFFFFFFFFu;
-    file.header.firmware = g_whoami_fwversion;
-    file.header.generation =
-        device_firmware_at_least_0_2_12() ? UnitGeneration::Current : UnitGeneration::Legacy;
+    // A record names the unit it was read from, whatever is connected now.
+    const bool fromRecord = unit.loaded;
+    file.header.serial_number = fromRecord         ? unit.serial_number
+                                : comms != nullptr ? comms->serialNumber()
+                                                   : 0xFFFFFFFFu;
+    file.header.firmware = fromRecord ? unit.firmware : g_whoami_fwversion;
+    const bool current = fromRecord ? unit.current_generation : device_firmware_at_least_0_2_12();
+    file.header.generation = current ? UnitGeneration::Current : UnitGeneration::Legacy;
     file.header.device_crc = unit.device_crc;
     file.record = record;
     return file;

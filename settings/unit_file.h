@@ -9,6 +9,7 @@
 class CommsManager;
 
 // `record` is the unit's record or one with edits laid over it; the written time is now, to
-// the second.
+// the second. The header names the unit `unit` was loaded from; without a load (a calibration
+// file), the unit `comms` is connected to.
 SettingsFile unit_settings_file(const CommsManager* comms, const UnitRecord& unit,
                                 const Settings_t& record);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/crc.h"
@@ -211,6 +212,48 @@ TEST_P(CliTest, ImportSendsTheDifferencesItIsAllowedTo) {
     EXPECT_TRUE(events.back()["saved"].toBool());
     EXPECT_EQ(events.back()["sent"].toInt(), 2);
     std::remove(file.c_str());
+}
+
+// A value the load missed is a zero in the record: a file is not compared with it.
+TEST_P(CliTest, ImportRefusedWhileAValueIsUnread) {
+    const std::string file = temp_path("whole.json");
+    ASSERT_EQ(run({"settings", "export", QString::fromStdString(file)}).status, 0);
+    ASSERT_EQ(run({"settings", "set", "termination_resistor=Disable"}).status, 0);
+    emu::Fault silent;
+    silent.no_answer = true;
+    silent.answer = emu::AnswerKind::Reply;
+    silent.skip_first = 4 + TERM_RESISTOR_INDEX;
+    silent.times = 1;
+    emu_hid::unit().set_fault(GetParam().gen == emu::Generation::Current ? 0x370 : 0x376, silent);
+    emu_hid::unit().clear_received();
+    const CliResult r = run({"settings", "import", QString::fromStdString(file)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("1 value(s) could not be read"), std::string::npos) << r.err;
+    EXPECT_EQ(received(GetParam().set_id), 0u);
+    std::remove(file.c_str());
+}
+
+// Ctrl-C while values are being sent: the one on its way is finished, the rest are not sent,
+// and the user is told which is which.
+TEST_P(CliTest, StopWhileSendingNamesWhatWasSent) {
+    emu::Fault slow;
+    slow.delay_ms = 300;
+    slow.times = 1;
+    emu_hid::unit().set_fault(GetParam().set_id, slow);
+    std::thread stopper([this]() {
+        for (int i = 0; i < 5000 && received(GetParam().set_id) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        cancel = true;
+    });
+    const CliResult r = run({"settings", "set", "vs0=44", "vne=170", "--save"});
+    stopper.join();
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("stopped: sent vs0; not sent: vne; nothing was saved"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(emu_hid::unit().settings().vspeeds.Vs0, 44u);
+    EXPECT_NE(vne_of(emu_hid::unit().settings()), 170u);
+    EXPECT_EQ(received(GetParam().save_id), 0u);
 }
 
 TEST_P(CliTest, ImportFromAnotherUnitLeavesItsIdentityUnlessNamed) {

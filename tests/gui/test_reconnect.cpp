@@ -84,8 +84,9 @@ private slots:
         QCOMPARE(framesOn(0x370).size(), size_t{40});
     }
 
-    // Edits not sent survive a pulled cable: the unit is not reloaded over them, and the
-    // message says whether the unit that came back is the one they were made for.
+    // Edits not sent survive a pulled cable, laid over the record of the unit that came back
+    // (read again: the record is always the connected unit's, so Save's CRC is the one that
+    // unit computes), and the message says whether it is the unit they were made for.
     void editsSurviveAReconnection_data() {
         QTest::addColumn<uint32_t>("serial");
         QTest::addColumn<QString>("which");
@@ -103,14 +104,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(), kDisconnected, 5000);
         emu_hid::unit().clear_received();
         emu_hid::unit().set_serial(serial);
+        Settings_t other = emu_hid::unit().settings();
+        other.vspeeds.Vs0 = 47;
+        emu_hid::unit().set_settings(withCrc(other));
         emu_hid::plug();
         QTRY_VERIFY_WITH_TIMEOUT(window->unitLinked(), 10000);
-        QCOMPARE(status(), which + QStringLiteral("1 edit(s) not sent are kept in the form (Load "
-                                                  "replaces them with the unit's settings)"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            status(),
+            which + QStringLiteral("1 edit(s) not sent are kept in the form (Load replaces them "
+                                   "with the unit's settings)"),
+            10000);
         QCOMPARE(widget<QSpinBox>(window.get(), "spinBox_vne")->value(), 171);
-        QVERIFY(framesOn(0x370).empty());
+        QCOMPARE(widget<QSpinBox>(window.get(), "spinBox_vs0")->value(), 47);
+        QCOMPARE(framesOn(0x370).size(), size_t{40});
         click("pushButton_update");
         QCOMPARE(emu_hid::unit().settings().vspeeds.Vne, uint8_t{171});
+        const uint32_t stores = emu_hid::unit().store_count();
+        click("pushButton_save");
+        QCOMPARE(status(), QStringLiteral("Configuration saved to EEPROM successfully"));
+        QCOMPARE(emu_hid::unit().store_count(), stores + 1);
     }
 
     void pulledDuringAirportUpload() {

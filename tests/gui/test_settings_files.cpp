@@ -160,6 +160,36 @@ private slots:
         QCOMPARE(w<QLabel>("label_pending_edits")->text(), QString());
     }
 
+    // A load that missed a value holds a zero in its place, not the unit's setting: no file is
+    // written from that record, and none is compared with it.
+    void recordNotReadWholeIsNeitherExportedNorCompared() {
+        resetUnit(emu::Generation::Current);
+        emu::Fault silent;
+        silent.answer = emu::AnswerKind::Reply;
+        silent.no_answer = true;
+        silent.skip_first = 4 + TERM_RESISTOR_INDEX;
+        silent.times = 1;
+        emu_hid::unit().set_fault(0x370, silent);
+        window = makeWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            status().contains(QStringLiteral("1 configuration value(s) could not be read")), 10000);
+        const QString path = dir.filePath(QStringLiteral("partial.json"));
+        withFileDialog(path, [&] { trigger("action_export_settings"); });
+        QCOMPARE(status(), QStringLiteral("Error: The unit's settings were not read completely; "
+                                          "press Load before exporting"));
+        QVERIFY(!QFile::exists(path));
+
+        SettingsFile file;
+        file.header.written = QDateTime::currentDateTimeUtc();
+        file.record = sampleSettings();
+        QString error;
+        QVERIFY(settings_file_write(path, file, &error));
+        withFileDialog(path, [&] { trigger("action_import_settings"); });
+        QCOMPARE(status(), QStringLiteral("Error: The unit's settings were not read completely; "
+                                          "press Load before importing"));
+        QCOMPARE(w<QLabel>("label_pending_edits")->text(), QString());
+    }
+
     void fileFromAnotherUnitLeavesIdentityUnchecked() {
         resetUnit(emu::Generation::Current);
         window = makeWindow();
