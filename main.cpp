@@ -7,6 +7,9 @@
 #include "stdout_tee.h"
 
 int main(int argc, char** argv) {
+    // Started with a standard stream closed, the log copy's pipe or a settings file would take
+    // its number and receive the protocol log.
+    open_standard_streams();
     // The protocol log goes to standard output: keep it line by line also when it is piped
     // into a file, so that nothing is lost if the program is stopped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

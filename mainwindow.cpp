@@ -612,7 +612,7 @@ uint32_t MainWindow::ownshipIcaoFromIcaoField() const {
     return ok ? (number & 0xFFFFFFu) : 0;
 }
 
-void MainWindow::loadConfigFromDevice() {
+void MainWindow::loadConfigFromDevice(const QString& editsKept) {
     if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
@@ -622,12 +622,20 @@ void MainWindow::loadConfigFromDevice() {
         return;
     }
 
+    const PendingSet edits = editsKept.isEmpty() ? PendingSet() : changed_values;
+    Settings_t edited = user_config;
     changed_values.clear();
     const LoadResult result = settings_load(comms, &unitRecord);
     // The working record is the unit's: a load stopped early leaves it zero apart from the
-    // header words read, and the form keeps showing what it showed.
+    // header words read, and the form keeps showing what it showed. Edits kept over a
+    // reconnection lie over the record of the unit now connected.
     user_config = unitRecord.record;
     user_config_chk = unitRecord.device_crc;
+    for (const settings_struct_index index : edits) {
+        uint32_t value = settings_get_value(&edited, index);
+        settings_set_value(&user_config, index, &value);
+        changed_values.insert(index);
+    }
 
     struct Failure {
         LoadStatus status;
@@ -694,6 +702,8 @@ void MainWindow::loadConfigFromDevice() {
     } else if (failedReads > 0) {
         outcome = QStringLiteral("Warning: %1 configuration value(s) could not be read from device")
                       .arg(failedReads);
+    } else if (!editsKept.isEmpty()) {
+        outcome = editsKept;
     }
     statusBar()->showMessage(outcome, 0);
 }

@@ -133,7 +133,9 @@ private:
     // the form does not show.
     bool formValue(settings_struct_index index, uint32_t* value) const;
     uint32_t ownshipIcaoFromIcaoField() const;
-    void loadConfigFromDevice();
+    // Reads the unit's record into the form. With `editsKept` (the outcome text then), edits
+    // not sent stay as edits over it.
+    void loadConfigFromDevice(const QString& editsKept = QString());
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
 
     // Marks on the form: edited values not sent yet, and values the form cannot show as the

@@ -52,6 +52,14 @@ void MainWindow::exportSettings() {
             0);
         return;
     }
+    // Values that were not read are zeros in the record, not the unit's settings.
+    if (!unitRecord.whole()) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: The unit's settings were not read completely; press Load "
+                           "before exporting"),
+            0);
+        return;
+    }
     Settings_t record = unitRecord.record;
     if (!changed_values.empty()) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Export Settings"),
@@ -106,9 +114,8 @@ void MainWindow::exportSettings() {
         }
     } else {
         calibrationNote =
-            linkReady()
-                ? QStringLiteral(" (without the calibration: a transfer uses the link)")
-                : QStringLiteral(" (without the calibration: no unit connected)");
+            linkReady() ? QStringLiteral(" (without the calibration: a transfer uses the link)")
+                        : QStringLiteral(" (without the calibration: no unit connected)");
     }
 
     QString error;
@@ -132,6 +139,13 @@ void MainWindow::importSettings() {
             0);
         return;
     }
+    if (!unitRecord.whole()) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: The unit's settings were not read completely; press Load "
+                           "before importing"),
+            0);
+        return;
+    }
     const QString path =
         QFileDialog::getOpenFileName(this, QStringLiteral("Import Settings"), QDir::homePath(),
                                      QStringLiteral("Settings Files (*.json);;All Files (*)"));
@@ -152,8 +166,9 @@ void MainWindow::importSettings() {
         return;
     }
 
-    const uint32_t serial = comms != nullptr ? comms->serialNumber() : 0xFFFFFFFFu;
-    QStringList warnings = settings_file_warnings(read.file, serial, g_whoami_fwversion);
+    // The file is compared with the record, so it is checked against the unit it came from.
+    const uint32_t serial = unitRecord.serial_number;
+    QStringList warnings = settings_file_warnings(read.file, serial, unitRecord.firmware);
     warnings += read.warnings;
     const std::vector<SettingDifference> differences =
         settings_compare(unitRecord.record, read.file.record);

@@ -185,6 +185,15 @@ void MainWindow::onConnectionAttemptEnded() {
     }
     attemptAnnounced = false;
     setAttemptActionsEnabled(true);
+    // A file chosen while the search ran was planned without the link's round trip.
+    if (linked && !transferRunning()) {
+        if (!firmwareFilePath.isEmpty() && !firmwareIncomplete) {
+            showTransferPlan(true);
+        }
+        if (!airportDbFilePath.isEmpty()) {
+            showTransferPlan(false);
+        }
+    }
     applyLinkSteps(linkWatch.attemptEnded(linked, unitPresence(), linkNowMs()));
     setDeviceActionsEnabled(!transferRunning() && !unitLost &&
                             linkWatch.state() != LinkState::Restarting);
@@ -238,8 +247,9 @@ void MainWindow::onUnitFound(bool returned) {
     if (transferRunning()) {
         return;
     }
-    // Reloading would overwrite edits the user has not sent: they stay, and Load is theirs.
-    // Edits made for one unit may not suit another: the message says which unit this is.
+    // The record is always the connected unit's, so it is read again; edits the user has not
+    // sent stay over it, and Load is theirs to discard them. Edits made for one unit may not
+    // suit another: the message says which unit this is.
     if (!changed_values.empty()) {
         QString which = QStringLiteral("The unit is connected again");
         if (previous == kNoSerial) {
@@ -248,12 +258,11 @@ void MainWindow::onUnitFound(bool returned) {
             which =
                 QStringLiteral("Another unit (serial 0x%1) is connected").arg(serialText(serial));
         }
-        statusBar()->showMessage(
+        loadConfigFromDevice(
             QStringLiteral("Warning: %1; %2 edit(s) not sent are kept in the form (Load replaces "
                            "them with the unit's settings)")
                 .arg(which)
-                .arg(pending_setting_count(changed_values)),
-            0);
+                .arg(pending_setting_count(changed_values)));
     } else {
         loadConfigFromDevice();
     }

@@ -283,12 +283,15 @@ void MainWindow::onFirmwareUploadFinished() {
     logTransferFigures("Firmware upload");
     // Once the bank is being erased it holds no whole image until an upload completes.
     firmwareIncomplete = result != UPLOAD_OK && !firmware_left_untouched(result);
-    firmwareSummary->setText(
-        firmwareIncomplete
-            ? QStringLiteral("The firmware bank now holds an incomplete image: do not reboot the "
-                             "unit into it until an update has completed.")
-            : firmwareSummary->text());
     firmwareUploadThread.clear();
+    // The summary tells the outcome of the last upload, not of an earlier one.
+    if (firmwareIncomplete) {
+        firmwareSummary->setText(
+            QStringLiteral("The firmware bank now holds an incomplete image: do not reboot the "
+                           "unit into it until an update has completed."));
+    } else {
+        showTransferPlan(true);
+    }
     transferEnded();
 }
 
@@ -395,7 +398,9 @@ void MainWindow::showTransferPlan(bool firmware) {
                                   .arg(plan.packets)
                                   .arg(plan.blocks)
                                   .arg(plan.area_blocks);
-    const uint32_t roundTrip = comms != nullptr ? comms->roundTripUs() : 0;
+    // A connection attempt still searching writes the round trip and the link: no estimate
+    // until it has handed the comms manager back.
+    const uint32_t roundTrip = linkReady() ? comms->roundTripUs() : 0;
     if (roundTrip > 0) {
         const QString link = comms->getActiveInterface() == USB_HID ? QStringLiteral("USB HID")
                                                                     : QStringLiteral("CAN FD");
@@ -497,6 +502,10 @@ bool MainWindow::closeDuringTransfer() {
     box.exec();
     if (box.clickedButton() != stop) {
         return false;
+    }
+    // The transfer may have ended while the question was open: nothing is left to stop.
+    if (!transferRunning()) {
+        return true;
     }
     // The worker stops between packets and the window closes when it has ended, so it never
     // disappears while the link is still in use.

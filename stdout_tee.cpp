@@ -7,6 +7,23 @@
 #include <cstdio>
 #include <cstring>
 
+bool open_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+            continue;
+        }
+        // open() takes the lowest free number, which is this one.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0) {
+                ::close(opened);
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
 StdoutTee::~StdoutTee() {
     stop();
 }

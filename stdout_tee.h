@@ -7,6 +7,11 @@
 #include <string>
 #include <thread>
 
+// Opens /dev/null on whichever of standard input, output and error is closed, so that the
+// next file or pipe opened cannot take its number and receive what is meant for it. False
+// when one could not be opened.
+bool open_standard_streams();
+
 class StdoutTee {
 public:
     StdoutTee() = default;
