@@ -47,9 +47,7 @@ ImportDialog::ImportDialog(const QString& fileName, const SettingsFile& file,
                        "nothing is sent until you press Update.")
             .arg(fileName,
                  file.header.written.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")),
-                 QStringLiteral("%1")
-                     .arg(file.header.serial_number, 8, 16, QLatin1Char('0'))
-                     .toUpper())
+                 serial_text(file.header.serial_number))
             .arg(differences.size()),
         this);
     intro->setWordWrap(true);

@@ -197,6 +197,15 @@ void MainWindow::onStartUpdateClicked() {
         return;
     }
 
+    // An image the plan refuses would erase the bank and leave it incomplete.
+    const TransferPlan plan = plan_firmware_upload(QFile::encodeName(firmwareFilePath).constData());
+    if (!plan.ok) {
+        statusBar()->showMessage(QStringLiteral("Error: Firmware update refused: %1")
+                                     .arg(QString::fromStdString(plan.problem)),
+                                 0);
+        return;
+    }
+
     // A new firmware may not read the old settings back: keep a copy first.
     backupBeforeFirmwareUpload();
 

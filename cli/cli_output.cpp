@@ -3,28 +3,56 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-CliOutput::CliOutput(FILE* out, FILE* err, bool json, bool quiet)
-    : out_(out), err_(err), json_(json), quiet_(quiet) {}
+namespace {
+
+// C0 controls, DEL and the C1 controls (which some terminals act on, such as 0x9B for an
+// escape sequence) as "\x1B".
+QByteArray printable(const QString& line, bool terminal) {
+    if (!terminal) {
+        return line.toLocal8Bit();
+    }
+    QString shown;
+    for (const QChar c : line) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0)) {
+            shown += QStringLiteral("\\x") +
+                     QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown.toLocal8Bit();
+}
+
+}  // namespace
+
+CliOutput::CliOutput(const CliEnvironment& env, bool json, bool quiet)
+    : out_(env.out),
+      err_(env.err),
+      out_terminal_(env.out_is_terminal),
+      err_terminal_(env.err_is_terminal),
+      json_(json),
+      quiet_(quiet) {}
 
 void CliOutput::text(const QString& line) {
     if (json_ || quiet_) {
         return;
     }
-    std::fprintf(out_, "%s\n", line.toLocal8Bit().constData());
+    std::fprintf(out_, "%s\n", printable(line, out_terminal_).constData());
     std::fflush(out_);
 }
 
 void CliOutput::warning(const QString& line) {
     warnings_ << line;
     if (!quiet_) {
-        std::fprintf(err_, "efis-cli: warning: %s\n", line.toLocal8Bit().constData());
+        std::fprintf(err_, "efis-cli: warning: %s\n", printable(line, err_terminal_).constData());
         std::fflush(err_);
     }
 }
 
 void CliOutput::error(const QString& line) {
     error_ = line;
-    std::fprintf(err_, "efis-cli: %s\n", line.toLocal8Bit().constData());
+    std::fprintf(err_, "efis-cli: %s\n", printable(line, err_terminal_).constData());
     std::fflush(err_);
 }
 

@@ -6,16 +6,20 @@
 #include <QString>
 #include <cstdio>
 
+#include "cli/cli_run.h"
+
 class CliOutput {
 public:
-    CliOutput(FILE* out, FILE* err, bool json, bool quiet);
+    CliOutput(const CliEnvironment& env, bool json, bool quiet);
 
     bool json() const { return json_; }
     bool quiet() const { return quiet_; }
     // Progress is shown unless --quiet; as JSON events with --json.
     bool showsProgress() const { return !quiet_; }
 
-    // A line of the human-readable result (dropped with --json or --quiet).
+    // A line of the human-readable result (dropped with --json or --quiet). Lines, warnings
+    // and errors carry text from the unit and from files: on a terminal their control
+    // characters are shown escaped ("\x1B"), so that none of them acts on the terminal.
     void text(const QString& line);
     // "efis-cli: warning: ..." on standard error unless --quiet; gathered for the result.
     void warning(const QString& line);
@@ -35,6 +39,8 @@ private:
 
     FILE* out_;
     FILE* err_;
+    bool out_terminal_;
+    bool err_terminal_;
     bool json_;
     bool quiet_;
     QString error_;

@@ -107,7 +107,7 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
                                                                      : QStringLiteral("legacy");
         if (!out.json() && !out.quiet() && options.verb != Verb::Info) {
             std::fprintf(env.err, "Unit %s, firmware %s (%s), on %s\n",
-                         hex_word(comms.serialNumber()).toLocal8Bit().constData(),
+                         serial_text(comms.serialNumber()).toLocal8Bit().constData(),
                          firmware.toLocal8Bit().constData(), generation.toLocal8Bit().constData(),
                          link.toLocal8Bit().constData());
         }
@@ -150,7 +150,7 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
         std::fprintf(env.out, "efis-cli %s\n", EFIS_VERSION);
         return kExitDone;
     }
-    CliOutput out(env.out, env.err, options.json, options.quiet);
+    CliOutput out(env, options.json, options.quiet);
     PreparedInput input;
     const int prepared = prepare(options, out, &input);
     if (prepared != kExitDone) {

@@ -10,6 +10,7 @@
 struct CliEnvironment {
     FILE* out = stdout;
     FILE* err = stderr;
+    bool out_is_terminal = false;
     bool err_is_terminal = false;
     // Set when the user asks to stop (Ctrl-C); never null.
     const std::atomic<bool>* cancel = nullptr;

@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
     CliEnvironment env;
     env.out = out;
     env.err = stderr;
+    env.out_is_terminal = isatty(out_fd) == 1;
     env.err_is_terminal = isatty(STDERR_FILENO) == 1;
     env.cancel = &g_cancel;
     env.now = []() {

@@ -83,7 +83,7 @@ int run_info(CliContext& ctx) {
                : up   ? QStringLiteral("answered")
                       : QStringLiteral("no answer");
     };
-    const QString serial = hex_word(ctx.comms->serialNumber());
+    const QString serial = serial_text(ctx.comms->serialNumber());
     const QString firmware = firmware_version_text(g_whoami_fwversion);
     const std::pair<QString, QString> lines[] = {
         {QStringLiteral("USB HID:"), state(ctx.options.links.usb, usb_up)},
@@ -98,7 +98,7 @@ int run_info(CliContext& ctx) {
     ctx.result = QJsonObject{{QStringLiteral("usb"), state(ctx.options.links.usb, usb_up)},
                              {QStringLiteral("can"), state(ctx.options.links.can, can_up)},
                              {QStringLiteral("can_interface"), can_name},
-                             {QStringLiteral("serial_number"), serial},
+                             {QStringLiteral("serial_number"), hex_word(ctx.comms->serialNumber())},
                              {QStringLiteral("firmware_version"), firmware},
                              {QStringLiteral("generation"), generation_text()}};
     return kExitDone;

@@ -113,7 +113,7 @@ int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInpu
         const bool raw = value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) &&
                          parse_raw(s, value, &assignment.words);
         QString error;
-        if (!raw && !parse_human(s, value, &assignment.words, &error)) {
+        if (!raw && !parse_human(s, value, ValueLimits::Form, &assignment.words, &error)) {
             out.error(QStringLiteral("%1: %2").arg(name, error));
             return kExitUsage;
         }

@@ -69,11 +69,19 @@ TransferPlan plan_firmware_upload(const char* path) {
     const uint64_t blocks = blocks_for(header.total_size);
     plan.blocks =
         static_cast<uint32_t>(blocks > FW_BANK_NUM_BLOCKS ? FW_BANK_NUM_BLOCKS + 1 : blocks);
-    if (blocks > FW_BANK_NUM_BLOCKS || kHeaderBytes + plan.data_bytes > blocks * MX25_BLOCK_SIZE) {
+    // The upload would stream what the file holds and leave an incomplete image.
+    if (plan.file_bytes < kHeaderBytes + plan.data_bytes) {
+        return refuse(plan, "the header says " + std::to_string(plan.data_bytes) +
+                                " bytes of data but the file holds " +
+                                std::to_string(plan.file_bytes - kHeaderBytes));
+    }
+    if (blocks > FW_BANK_NUM_BLOCKS ||
+        kHeaderBytes + plan.data_bytes > uint64_t{FW_BANK_NUM_BLOCKS} * MX25_BLOCK_SIZE) {
         return refuse(plan, "the image does not fit its flash bank");
     }
-    if (plan.file_bytes < kHeaderBytes + plan.data_bytes) {
-        return refuse(plan, "the file ends before the image its header describes");
+    // The total size decides the blocks erased; header and data must land in erased flash.
+    if (kHeaderBytes + plan.data_bytes > blocks * MX25_BLOCK_SIZE) {
+        return refuse(plan, "the header's total size is smaller than its data");
     }
     plan.ok = true;
     return plan;

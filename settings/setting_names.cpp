@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <cmath>
+#include <cstring>
 
 #include "EFIS_shared/get_set.h"
 #include "settings/word_text.h"
@@ -24,41 +26,44 @@ enum class Kind {
     MapView,
 };
 
+constexpr SettingRange kUnlimited{false, 0, 0};
+
+// The ranges are those of the form's spin boxes and sliders (mainwindow.ui).
 const std::array<SettingDef, kSettingCount> kSettings = {{
-    {"units", UNITS_VALUE_INDEX, 1, false},
-    {"vmin", VMIN_INDEX, 1, false},
-    {"vs0", VS0_INDEX, 1, false},
-    {"vs1", VS1_INDEX, 1, false},
-    {"vfe", VFE_INDEX, 1, false},
-    {"vn0", VN0_INDEX, 1, false},
-    {"vne", VNE_INDEX, 1, false},
-    {"vref", APPROACHSPEED_INDEX, 1, false},
-    {"vlo", VLO_INDEX, 1, false},
-    {"min_volts_warning", MIN_VOLTS_INDEX, 1, false},
-    {"max_volts_warning", MAX_VOLTS_INDEX, 1, false},
-    {"registration", REGISTRATION_1_INDEX, 3, true},
-    {"sky_color_0", SKY_COLOR_0_INDEX, 1, false},
-    {"sky_color_1", SKY_COLOR_1_INDEX, 1, false},
-    {"ground_color_0", GROUND_COLOR_0_INDEX, 1, false},
-    {"ground_color_1", GROUND_COLOR_1_INDEX, 1, false},
-    {"approach_indicator_color", APPROACH_COLOR_INDEX, 1, false},
-    {"airplane_color", AIRPLANE_COLOR_INDEX, 1, false},
-    {"green_arc_color", GREEN_ARC_COLOR_INDEX, 1, false},
-    {"yellow_arc_color", YELLOW_ARC_COLOR_INDEX, 1, false},
-    {"red_arc_color", RED_ARC_COLOR_INDEX, 1, false},
-    {"gear_indicator_color", GEAR_INDI_COLOR_INDEX, 1, false},
-    {"backlight_brightness", BACKLIGHT_BRIGHTNESS_INDEX, 1, false},
-    {"roll_correction", ROLL_CORRECTION_INDEX, 1, false},
-    {"pitch_correction", PITCH_CORRECTION_INDEX, 1, false},
-    {"min_volts_alert", MIN_VOLTS_ALERT_INDEX, 1, false},
-    {"max_volts_alert", MAX_VOLTS_ALERT_INDEX, 1, false},
-    {"text_bg_alpha", TEXT_BG_ALPHA_INDEX, 1, false},
-    {"use_mag_heading", USE_MAG_INDEX, 1, false},
-    {"ownship_icao", OWNSHIP_ICAO_INDEX, 1, true},
-    {"icao_address_type", ICAO_ADDR_TYPE_INDEX, 1, true},
-    {"emitter_cat", EMITTER_CAT_INDEX, 1, true},
-    {"termination_resistor", TERM_RESISTOR_INDEX, 1, false},
-    {"map_view", MAP_DIR_INDEX, 1, false},
+    {"units", UNITS_VALUE_INDEX, 1, false, kUnlimited},
+    {"vmin", VMIN_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vs0", VS0_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vs1", VS1_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vfe", VFE_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vn0", VN0_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vne", VNE_INDEX, 1, false, SettingRange{true, 0, 240}},
+    {"vref", APPROACHSPEED_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"vlo", VLO_INDEX, 1, false, SettingRange{true, 0, 255}},
+    {"min_volts_warning", MIN_VOLTS_INDEX, 1, false, SettingRange{true, 5, 65}},
+    {"max_volts_warning", MAX_VOLTS_INDEX, 1, false, SettingRange{true, 5, 65}},
+    {"registration", REGISTRATION_1_INDEX, 3, true, kUnlimited},
+    {"sky_color_0", SKY_COLOR_0_INDEX, 1, false, kUnlimited},
+    {"sky_color_1", SKY_COLOR_1_INDEX, 1, false, kUnlimited},
+    {"ground_color_0", GROUND_COLOR_0_INDEX, 1, false, kUnlimited},
+    {"ground_color_1", GROUND_COLOR_1_INDEX, 1, false, kUnlimited},
+    {"approach_indicator_color", APPROACH_COLOR_INDEX, 1, false, kUnlimited},
+    {"airplane_color", AIRPLANE_COLOR_INDEX, 1, false, kUnlimited},
+    {"green_arc_color", GREEN_ARC_COLOR_INDEX, 1, false, kUnlimited},
+    {"yellow_arc_color", YELLOW_ARC_COLOR_INDEX, 1, false, kUnlimited},
+    {"red_arc_color", RED_ARC_COLOR_INDEX, 1, false, kUnlimited},
+    {"gear_indicator_color", GEAR_INDI_COLOR_INDEX, 1, false, kUnlimited},
+    {"backlight_brightness", BACKLIGHT_BRIGHTNESS_INDEX, 1, false, SettingRange{true, 0, 21}},
+    {"roll_correction", ROLL_CORRECTION_INDEX, 1, false, SettingRange{true, -90, 90}},
+    {"pitch_correction", PITCH_CORRECTION_INDEX, 1, false, SettingRange{true, -90, 90}},
+    {"min_volts_alert", MIN_VOLTS_ALERT_INDEX, 1, false, SettingRange{true, 5, 65}},
+    {"max_volts_alert", MAX_VOLTS_ALERT_INDEX, 1, false, SettingRange{true, 5, 65}},
+    {"text_bg_alpha", TEXT_BG_ALPHA_INDEX, 1, false, SettingRange{true, 0, 254}},
+    {"use_mag_heading", USE_MAG_INDEX, 1, false, kUnlimited},
+    {"ownship_icao", OWNSHIP_ICAO_INDEX, 1, true, kUnlimited},
+    {"icao_address_type", ICAO_ADDR_TYPE_INDEX, 1, true, kUnlimited},
+    {"emitter_cat", EMITTER_CAT_INDEX, 1, true, kUnlimited},
+    {"termination_resistor", TERM_RESISTOR_INDEX, 1, false, kUnlimited},
+    {"map_view", MAP_DIR_INDEX, 1, false, kUnlimited},
 }};
 
 Kind kind_of(settings_struct_index first) {
@@ -177,12 +182,13 @@ bool parse_whole(const QString& text, uint64_t limit, uint32_t* word) {
 }
 
 // A long hand-edited value is cut in messages.
-QString quoted(const QString& text) {
+QString shown(const QString& text) {
     constexpr int kShown = 40;
-    if (text.size() <= kShown) {
-        return QStringLiteral("\"%1\"").arg(text);
-    }
-    return QStringLiteral("\"%1...\"").arg(text.left(kShown));
+    return text.size() <= kShown ? text : text.left(kShown) + QStringLiteral("...");
+}
+
+QString quoted(const QString& text) {
+    return QStringLiteral("\"%1\"").arg(shown(text));
 }
 
 template <size_t N>
@@ -410,6 +416,30 @@ bool parse_single(Kind kind, const QString& text, uint32_t* word) {
     return false;
 }
 
+// The word in the form's terms, to compare with the control's range; NaN where it has none.
+double form_value(Kind kind, uint32_t word) {
+    switch (kind) {
+    case Kind::Speed:
+    case Kind::Number:
+        return static_cast<double>(word);
+    case Kind::Volts:
+        return word / 10.0;
+    case Kind::Correction: {
+        float f = 0;
+        std::memcpy(&f, &word, sizeof(f));
+        return static_cast<double>(f);
+    }
+    default:
+        break;
+    }
+    return std::nan("");
+}
+
+bool in_range(const SettingRange& range, Kind kind, uint32_t word) {
+    const double value = form_value(kind, word);
+    return value >= range.low && value <= range.high;
+}
+
 }  // namespace
 
 const std::array<SettingDef, kSettingCount>& settings_table() {
@@ -467,9 +497,10 @@ QString human_value(const Settings_t& record, size_t setting) {
     return QString();
 }
 
-bool parse_human(size_t setting, const QString& text, std::vector<uint32_t>* words,
-                 QString* error) {
-    const Kind kind = kind_of(kSettings.at(setting).first);
+bool parse_human(size_t setting, const QString& text, ValueLimits limits,
+                 std::vector<uint32_t>* words, QString* error) {
+    const SettingDef& def = kSettings.at(setting);
+    const Kind kind = kind_of(def.first);
     std::vector<uint32_t> parsed;
     bool ok = false;
     if (kind == Kind::Registration) {
@@ -482,6 +513,16 @@ bool parse_human(size_t setting, const QString& text, std::vector<uint32_t>* wor
     if (!ok) {
         if (error != nullptr) {
             *error = QStringLiteral("%1 is not %2").arg(quoted(text), expected(kind));
+        }
+        return false;
+    }
+    uint32_t own = 0;
+    if (limits == ValueLimits::Form && def.range.limited && !parse_own_word(text, &own) &&
+        !in_range(def.range, kind, parsed.front())) {
+        if (error != nullptr) {
+            *error = QStringLiteral("%1 is out of range (%2 to %3)")
+                         .arg(shown(text.trimmed()), QString::number(def.range.low),
+                              QString::number(def.range.high));
         }
         return false;
     }

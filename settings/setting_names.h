@@ -10,11 +10,21 @@
 
 #include "EFIS_shared/settings_types.h"
 
+// The values the window's control for a setting offers, in the form's terms (knots, volts,
+// degrees, slider steps). A setting chosen from a list, typed as text or without a control
+// has none.
+struct SettingRange {
+    bool limited;
+    double low;
+    double high;
+};
+
 struct SettingDef {
     const char* name;             // stable snake-case name, e.g. "vne"
     settings_struct_index first;  // first element it covers
     int count;                    // elements covered: 3 for the registration, else 1
     bool identity;                // belongs to the aircraft's identity, not to its display
+    SettingRange range;
 };
 
 // 34 settings covering the 36 data elements, in index order.
@@ -35,9 +45,15 @@ std::vector<uint32_t> setting_words(const Settings_t& record, size_t setting);
 // and an empty one both show "".
 QString human_value(const Settings_t& record, size_t setting);
 
+// Which words a value in the form's terms may give: those its control offers, or any the
+// element holds (what a file's value beside its raw word, written by human_value, may state).
+enum class ValueLimits { Form, Element };
+
 // The inverse of human_value: the setting's words, or false with *error saying why the text
-// is not a value of this setting or does not fit it.
-bool parse_human(size_t setting, const QString& text, std::vector<uint32_t>* words, QString* error);
+// is not a value of this setting or does not fit it. A word written as itself ("0x%08x",
+// where human_value writes it so) is never out of range.
+bool parse_human(size_t setting, const QString& text, ValueLimits limits,
+                 std::vector<uint32_t>* words, QString* error);
 
 // Whether the element can hold the word: a V-speed at most 255, a voltage at most 65535, any
 // word elsewhere.

@@ -41,8 +41,7 @@ QStringList settings_file_warnings(const SettingsFile& file, uint32_t unit_seria
         warnings << QStringLiteral(
                         "This file comes from the unit with serial number %1; this unit's serial "
                         "number is %2")
-                        .arg(file.header.serial_number)
-                        .arg(unit_serial);
+                        .arg(serial_text(file.header.serial_number), serial_text(unit_serial));
     }
     if (file.header.firmware.version != unit_fw.version) {
         warnings << QStringLiteral("This file was written from firmware %1; this unit runs %2")

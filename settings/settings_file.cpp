@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <cmath>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
 #include "settings/calibration_elements.h"
+#include "settings/json_keys.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
 
@@ -326,7 +326,9 @@ bool decode_setting(size_t setting, const QJsonValue& value, std::vector<uint32_
     if (!hasRaw && !hasValue) {
         return refuse(error, QStringLiteral("%1 has neither \"raw\" nor \"value\"").arg(path));
     }
-    // The value must make sense even where the raw word overrules it.
+    // The value must make sense even where the raw word overrules it. Beside the raw word it
+    // may state any word the element holds, as an export of such a word writes it; alone it
+    // must be one the form offers.
     QString text;
     std::vector<uint32_t> human;
     if (hasValue) {
@@ -334,7 +336,8 @@ bool decode_setting(size_t setting, const QJsonValue& value, std::vector<uint32_
         if (!text_member(o, path, "value", &text, error)) {
             return false;
         }
-        if (!parse_human(setting, text, &human, &why)) {
+        const ValueLimits limits = hasRaw ? ValueLimits::Element : ValueLimits::Form;
+        if (!parse_human(setting, text, limits, &human, &why)) {
             return refuse(error, QStringLiteral("%1.value: %2").arg(path, why));
         }
     }
@@ -362,18 +365,8 @@ bool decode_setting(size_t setting, const QJsonValue& value, std::vector<uint32_
     return true;
 }
 
-// QJsonDocument keeps the last of two equal keys: a setting line copied for a hand edit and
-// left in twice would lose one of them without a word.
-bool once(const QString& text, const char* name, QString* error) {
-    const QRegularExpression key(QStringLiteral("(?<!\\\\)\"%1\"\\s*:").arg(QLatin1String(name)));
-    if (text.count(key) > 1) {
-        return refuse(error, QStringLiteral("settings.%1 appears more than once").arg(name));
-    }
-    return true;
-}
-
-bool decode_settings(const QJsonValue& value, const QString& text, Settings_t* record,
-                     QStringList* warnings, QString* error) {
+bool decode_settings(const QJsonValue& value, Settings_t* record, QStringList* warnings,
+                     QString* error) {
     if (!value.isObject()) {
         return refuse(error, QStringLiteral("settings must be an object"));
     }
@@ -385,8 +378,7 @@ bool decode_settings(const QJsonValue& value, const QString& text, Settings_t* r
     }
     for (size_t s = 0; s < settings_table().size(); ++s) {
         const SettingDef& def = settings_table()[s];
-        if (!present(settings, QStringLiteral("settings"), def.name, error) ||
-            !once(text, def.name, error)) {
+        if (!present(settings, QStringLiteral("settings"), def.name, error)) {
             return false;
         }
         std::vector<uint32_t> words;
@@ -463,6 +455,10 @@ bool decode(const QByteArray& text, SettingsFile* file, QStringList* warnings, Q
     if (!document.isObject()) {
         return refuse(error, QStringLiteral("Not a settings file: the JSON text is no object"));
     }
+    const QString repeated = json_repeated_key(text);
+    if (!repeated.isEmpty()) {
+        return refuse(error, QStringLiteral("%1 appears more than once").arg(repeated));
+    }
     const QJsonObject top = document.object();
     const QJsonValue format = top.value(QLatin1String("format"));
     if (!format.isString()) {
@@ -487,8 +483,7 @@ bool decode(const QByteArray& text, SettingsFile* file, QStringList* warnings, Q
         !present(top, QString(), "header", error) ||
         !decode_header(top.value(QLatin1String("header")), file, error) ||
         !present(top, QString(), "settings", error) ||
-        !decode_settings(top.value(QLatin1String("settings")), QString::fromUtf8(text),
-                         &file->record, warnings, error)) {
+        !decode_settings(top.value(QLatin1String("settings")), &file->record, warnings, error)) {
         return false;
     }
     if (top.contains(QLatin1String("calibration")) &&

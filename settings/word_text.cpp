@@ -2,13 +2,14 @@
 
 #include <QLocale>
 #include <QRegularExpression>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t kQuietNan = 0x7FC00000;
+// Halfway between FLT_MAX and 2^128: the least magnitude that rounds to infinity.
+constexpr double kFloatOverflow = 0x1.ffffffp+127;
 
 uint32_t word_of(float f) {
     uint32_t word = 0;
@@ -20,6 +21,11 @@ uint32_t word_of(float f) {
 
 QString hex_word(uint32_t word) {
     return QStringLiteral("0x%1").arg(word, 8, 16, QLatin1Char('0'));
+}
+
+QString serial_text(uint32_t serial) {
+    return QStringLiteral("0x") +
+           QString::number(serial, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
 bool parse_hex_word(const QString& text, uint32_t* word) {
@@ -71,8 +77,10 @@ bool parse_float_text(const QString& text, uint32_t* word) {
     }
     bool ok = false;
     const double value = QLocale::c().toDouble(t, &ok);
-    // Narrowing a value beyond the largest float would be undefined.
-    if (!ok || std::fabs(value) > static_cast<double>(FLT_MAX)) {
+    // The range is the float's: a decimal that rounds to FLT_MAX (as the shortest text of
+    // FLT_MAX does) is FLT_MAX, and only one beyond the halfway point to the next power of
+    // two would round to infinity. Narrowing such a value would be undefined.
+    if (!ok || std::fabs(value) >= kFloatOverflow) {
         return false;
     }
     *word = word_of(static_cast<float>(value));

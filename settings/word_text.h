@@ -8,6 +8,9 @@
 
 // "0x%08x".
 QString hex_word(uint32_t word);
+// A unit's serial number as the unit's own log and every text of the tool show it:
+// "0x00C0FFEE".
+QString serial_text(uint32_t serial);
 // "0x" (or "0X") and 1 to 8 hexadecimal digits.
 bool parse_hex_word(const QString& text, uint32_t* word);
 

@@ -66,7 +66,7 @@ TEST_P(CliTest, InfoNamesTheUnitAndTheLinks) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("USB HID:      answered"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("CAN FD can0:  not tried"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Serial:       0x00e715c0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Serial:       0x00E715C0"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(std::string("Generation:   ") + GetParam().generation_text),
               std::string::npos);
 
@@ -108,6 +108,27 @@ TEST_P(CliTest, ShowListsEverySettingWithItsWordAndTheCrc) {
     EXPECT_EQ(settings[6].toObject()["value"].toString(), "200");
     EXPECT_EQ(settings[6].toObject()["raw"].toArray()[0].toString(), "0x000000c8");
     EXPECT_EQ(settings[11].toObject()["raw"].toArray().size(), 3);  // the registration
+}
+
+// A registration holding an escape sequence, a bell and a C1 escape (0x9B) must not act on
+// the terminal that shows it; a pipe gets the characters as they are.
+TEST_P(CliTest, TextFromTheUnitIsEscapedOnATerminal) {
+    Settings_t s = emu_hid::unit().settings();
+    const uint32_t registration[] = {0x1B5B3331, 0x6D07419B, 0x32410000};
+    for (int i = 0; i < 3; ++i) {
+        uint32_t word = registration[i];
+        settings_set_value(&s, static_cast<settings_struct_index>(REGISTRATION_1_INDEX + i), &word);
+    }
+    s.crc32 = settings_CalcCRC(&s);
+    emu_hid::unit().set_settings(s);
+
+    const std::string shown = run_cli({"settings", "show"}, &cancel, nullptr, true).out;
+    EXPECT_NE(shown.find("\\x1B[31m\\x07A\\x9B2A "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find_first_of("\x1B\x07"), std::string::npos) << shown;
+    EXPECT_NE(run({"settings", "show"})
+                  .out.find("\x1B[31m\x07"
+                            "A"),
+              std::string::npos);
 }
 
 TEST_P(CliTest, ShowSaysWhenTheCrcDoesNotCheckOrAValueIsMissing) {
@@ -372,6 +393,9 @@ TEST(CliRefusals, NothingReachesTheUnit) {
         {{"settings", "set", "vne=256"}, 2, "vne: \"256\" is not a whole number from 0 to 255"},
         {{"settings", "set", "vne=0x100"}, 2, "vne: 0x00000100 is out of range"},
         {{"settings", "set", "max_volts_warning=0x10000"}, 2, "out of range"},
+        {{"settings", "set", "backlight_brightness=200"},
+         2,
+         "efis-cli: backlight_brightness: 200 is out of range (0 to 21)\n"},
         {{"settings", "set", "registration=TWELVECHARS1"}, 2, "registration: "},
         {{"settings", "set", "vne=1", "vne=2"}, 2, "vne is given twice"},
         {{"info", "--save"}, 2, "--save is not an option of 'info'"},

@@ -80,6 +80,7 @@ inline CliResult run_cli(const QStringList& args, std::atomic<bool>* cancel,
     CliEnvironment env;
     env.out = out;
     env.err = err;
+    env.out_is_terminal = terminal;
     env.err_is_terminal = terminal;
     env.cancel = cancel;
     FakeClock local;

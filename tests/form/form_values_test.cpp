@@ -14,7 +14,11 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <iterator>
+#include <utility>
+
 #include "form_fixture.h"
+#include "settings/setting_names.h"
 
 // What the form shows right after set-up: texts, fonts, ranges, initial values and states.
 class FormValuesTest : public QObject {
@@ -47,6 +51,8 @@ private slots:
     void voltRange();
     void slider_data();
     void slider();
+    void settingRanges_data();
+    void settingRanges();
     void comboItems_data();
     void comboItems();
     void plainTextEdit_data();
@@ -457,6 +463,59 @@ void FormValuesTest::slider() {
     QVERIFY(!slider->invertedControls());
     slider->setValue(maximum + 1);
     QCOMPARE(slider->value(), maximum);
+}
+
+namespace {
+
+// The settings table bounds values given in the form's terms (efis-cli, files) to what these
+// controls offer: every range there has its control here, with the same ends.
+const std::pair<const char*, const char*> kRangedControls[] = {
+    {"vmin", "spinBox_vmin"},
+    {"vs0", "spinBox_vs0"},
+    {"vs1", "spinBox_vs1"},
+    {"vfe", "spinBox_vfe"},
+    {"vn0", "spinBox_vn0"},
+    {"vne", "spinBox_vne"},
+    {"vref", "spinBox_vref"},
+    {"vlo", "spinBox_vlo"},
+    {"min_volts_warning", "min_volt_warn_value"},
+    {"max_volts_warning", "max_volt_warn_value"},
+    {"min_volts_alert", "min_volt_alert_value"},
+    {"max_volts_alert", "max_volt_alert_value"},
+    {"backlight_brightness", "backlight_slider"},
+    {"roll_correction", "roll_corr_spinbox"},
+    {"pitch_correction", "pitch_corr_spinbox"},
+    {"text_bg_alpha", "text_bg_alpha_slider"},
+};
+
+}  // namespace
+
+void FormValuesTest::settingRanges_data() {
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("control");
+
+    for (const auto& [setting, control] : kRangedControls) {
+        QTest::newRow(setting) << setting << control;
+    }
+}
+
+void FormValuesTest::settingRanges() {
+    QFETCH(QString, setting);
+    QFETCH(QString, control);
+
+    int limited = 0;
+    for (const SettingDef& def : settings_table()) {
+        limited += def.range.limited ? 1 : 0;
+    }
+    QCOMPARE(limited, static_cast<int>(std::size(kRangedControls)));
+    const int index = setting_by_name(setting);
+    QVERIFY(index >= 0);
+    const SettingRange& range = settings_table()[static_cast<size_t>(index)].range;
+    QVERIFY(range.limited);
+    QWidget* widget = form->find<QWidget>(control);
+    QVERIFY(widget != nullptr);
+    QCOMPARE(widget->property("minimum").toDouble(), range.low);
+    QCOMPARE(widget->property("maximum").toDouble(), range.high);
 }
 
 void FormValuesTest::comboItems_data() {

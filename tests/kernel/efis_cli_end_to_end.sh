@@ -176,7 +176,7 @@ run_case() {
 echo "==== canfd: efis-cli --link can --can-interface efis1, current unit"
 link=(--link can --can-interface efis1)
 if start_emu canfd --can efis1 --serial 0x00E715C0; then
-  run_case canfd efis1 420 0x00e715c0 current
+  run_case canfd efis1 420 0x00E715C0 current
   expect_line canfd-info out "^CAN FD efis1: +answered\$"
   expect_line canfd-info out "^USB HID: +not tried\$"
   stop_emu
@@ -188,7 +188,7 @@ fi
 echo "==== usb: efis-cli --link usb, legacy unit"
 link=(--link usb)
 if start_emu usb --uhid --legacy --serial 0x00AB0001; then
-  run_case usb usbhid 415 0x00ab0001 legacy
+  run_case usb usbhid 415 0x00AB0001 legacy
   expect_line usb-info out "^USB HID: +answered\$"
   stop_emu
 fi

@@ -159,12 +159,55 @@ TEST(SettingsFile, EveryElementRoundTripsThroughTheFileAndItsHumanValue) {
             const QString human = human_value(record, s);
             std::vector<uint32_t> words;
             QString error;
-            ASSERT_TRUE(parse_human(s, human, &words, &error)) << error.toStdString();
+            ASSERT_TRUE(parse_human(s, human, ValueLimits::Element, &words, &error))
+                << error.toStdString();
             if (v.registrationLossy && s == settingIndex("registration")) {
                 EXPECT_EQ(human, QString());
                 continue;
             }
             EXPECT_EQ(words, setting_words(record, s)) << human.toStdString();
+        }
+    }
+}
+
+// Whatever a unit may hold: signed zeros, denormals, the float limits, infinities, NaNs
+// with payloads, a decimal no float states exactly, words beyond the form's ranges and the
+// element's.
+TEST(SettingsFile, EveryWordShownOrWrittenReadsBackAsTheSameWord) {
+    const uint32_t words[] = {0x00000000, 0x80000000, 0x00000001, 0x807FFFFF, 0x00800000,
+                              0x80800000, 0x7F7FFFFF, 0xFF7FFFFF, 0x7F800000, 0xFF800000,
+                              0x7FC00000, 0xFFC00000, 0x7FC00001, 0x7F800001, 0x3DCCCCCD,
+                              0x3F7FFFFF, 0x42B40001, 0x00000015, 0x000000C8, 0x000000FF,
+                              0x0000FFFF, 0x00FFFFFF, 0x01000000, 0x7FFFFFFF, 0xFFFFFFFF};
+    const std::vector<uint32_t> registrations[] = {{0x1B5B3331, 0x6D07090A, 0x7F800000},
+                                                   {0x41C4FE7E, 0x20202020, 0x20202000}};
+    for (const uint32_t word : words) {
+        SCOPED_TRACE(testing::Message() << std::hex << word);
+        Settings_t record = sampleRecord();
+        for (const SettingDef& def : settings_table()) {
+            if (def.count == 1 && word_fits(def.first, word)) {
+                put(&record, def.first, word);
+            }
+        }
+        const std::vector<uint32_t> registration = registrations[word % 2];
+        for (int i = 0; i < 3; ++i) {
+            put(&record, static_cast<settings_struct_index>(REGISTRATION_1_INDEX + i),
+                registration[static_cast<size_t>(i)]);
+        }
+        sealCrc(&record);
+        const SettingsFileRead read =
+            settings_file_decode(settings_file_encode(sampleFile(record)));
+        ASSERT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_TRUE(read.warnings.isEmpty()) << read.warnings.join(' ').toStdString();
+        EXPECT_EQ(std::memcmp(&read.file.record, &record, sizeof(record)), 0);
+        for (size_t s = 0; s < kSettingCount; ++s) {
+            const QString human = human_value(record, s);
+            std::vector<uint32_t> back;
+            QString error;
+            EXPECT_TRUE(parse_human(s, human, ValueLimits::Element, &back, &error))
+                << settings_table()[s].name << ": " << error.toStdString();
+            EXPECT_EQ(back, setting_words(record, s))
+                << settings_table()[s].name << ": " << human.toStdString();
         }
     }
 }
@@ -245,13 +288,23 @@ TEST(SettingsFile, HumanValuesThatAreNoValueOfTheSettingAreRefused) {
         {"units", "Knots, Feet, InHg, Fahrenheit", "is not four unit texts", 0},
         {"backlight_brightness", "4294967296", "is not a whole number from 0 to 4294967295", 0},
         {"termination_resistor", "0x0000005", "is not \"Enable\" or \"Disable\"", 0},
+        // The ranges of the form's controls.
+        {"backlight_brightness", "200", "200 is out of range (0 to 21)", 0},
+        {"backlight_brightness", "21", "", 21},
+        {"vne", "241", "241 is out of range (0 to 240)", 0},
+        {"min_volts_alert", "4.9", "4.9 is out of range (5 to 65)", 0},
+        {"roll_correction", "nan", "nan is out of range (-90 to 90)", 0},
+        {"pitch_correction", "123456", "123456 is out of range (-90 to 90)", 0},
+        {"roll_correction", "90.00001", "90.00001 is out of range (-90 to 90)", 0},
+        // A word given as itself is never out of range.
+        {"roll_correction", "0x7fc00000", "", 0x7FC00000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::vector<uint32_t> words;
         QString error;
-        const bool ok =
-            parse_human(settingIndex(c.setting), QString::fromUtf8(c.text), &words, &error);
+        const bool ok = parse_human(settingIndex(c.setting), QString::fromUtf8(c.text),
+                                    ValueLimits::Form, &words, &error);
         if (*c.error == '\0') {
             ASSERT_TRUE(ok) << error.toStdString();
             EXPECT_EQ(words, std::vector<uint32_t>{c.word});
@@ -304,6 +357,19 @@ TEST(SettingsFile, ReadingRefusesWithAMessageNamingTheLineOrKey) {
         {"firmware", edited(good, "\"0.2.12\"", "\"0.2\""),
          "header.firmware_version must read like \"0.2.12\""},
         {"unknown key", edited(good, "\"header\":", "\"headers\":"), "headers: unknown key"},
+        {"value alone out of range",
+         edited(good, "{\"raw\": \"0x0000000a\", \"value\": \"10\"}", "{\"value\": \"200\"}"),
+         "settings.backlight_brightness.value: 200 is out of range (0 to 21)"},
+        {"header key twice",
+         edited(good, "\"tool_version\": ", "\"tool_version\": \"\", \"tool_version\": "),
+         "header.tool_version appears more than once"},
+        {"key twice, escaped",
+         edited(good, vneLine, vneLine + "\"v\\u006ee\": {\"value\": \"1\"},\n"),
+         "settings.vne appears more than once"},
+        {"key twice, surrogate pair",
+         edited(good,
+                "\"format\": ", "\"\xF0\x9F\x98\x80\": 1, \"\\ud83d\\ude00\": 2, \"format\": "),
+         "\xF0\x9F\x98\x80 appears more than once"},
         {"too large", QByteArray(kSettingsFileMaxSize + 1, ' '),
          "The file is larger than 1 MiB (1048577 bytes)"},
     };
@@ -426,7 +492,7 @@ TEST(SettingsFile, AnotherLayoutIsRefusedAnotherUnitOrFirmwareWarned) {
     EXPECT_TRUE(settings_file_warnings(file, 0x12345678, same).isEmpty());
     EXPECT_EQ(settings_file_warnings(file, 7, same),
               QStringList{QStringLiteral("This file comes from the unit with serial number "
-                                         "305419896; this unit's serial number is 7")});
+                                         "0x12345678; this unit's serial number is 0x00000007")});
     EXPECT_EQ(settings_file_warnings(file, 0x12345678, newer),
               QStringList{QStringLiteral(
                   "This file was written from firmware 0.2.12; this unit runs 0.2.13-rc1")});

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "comms/can_msg_ids.h"
@@ -71,11 +72,46 @@ TEST(TransferPlan, RefusalsAndEstimates) {
     ASSERT_TRUE(transfer_test::write_file(path, transfer_test::Bytes(10, 1)));
     EXPECT_EQ(plan_firmware_upload(path.c_str()).problem,
               "the file is shorter than a firmware header (64 bytes)");
-    transfer_test::Bytes cut = transfer_test::firmware_image(1000, 3);
-    cut.resize(cut.size() - 1);
-    ASSERT_TRUE(transfer_test::write_file(path, cut));
-    EXPECT_EQ(plan_firmware_upload(path.c_str()).problem,
-              "the file ends before the image its header describes");
+    // Header sizes that disagree with the file or with each other, each named.
+    const auto le32 = [](transfer_test::Bytes* image, size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i) {
+            (*image)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        }
+    };
+    struct Case {
+        uint32_t data;      // the image's data bytes, as written
+        int64_t cut;        // bytes taken off the file's end
+        int64_t total;      // the header's total_size, or -1 as written
+        int64_t encrypted;  // the header's encrypted_size, or -1 as written
+        bool zeros;         // the whole file zeros
+        const char* problem;
+    };
+    const Case cases[] = {
+        {1000, 1, -1, -1, false, "the header says 1000 bytes of data but the file holds 999"},
+        {100, 0, -1, 1 << 20, false,
+         "the header says 1048576 bytes of data but the file holds 100"},
+        {1000, 0, -1, -1, true, "the header's total size is smaller than its data"},
+        {70000, 0, 70000 - 65536, -1, false, "the header's total size is smaller than its data"},
+        {100, 0, 64 * 65536 + 1, -1, false, "the image does not fit its flash bank"},
+        {65536 - 64, 0, 65536, -1, false, ""},
+    };
+    for (const Case& c : cases) {
+        transfer_test::Bytes image = transfer_test::firmware_image(c.data, 3);
+        image.resize(image.size() - static_cast<size_t>(c.cut));
+        if (c.total >= 0) {
+            le32(&image, 8, static_cast<uint32_t>(c.total));
+        }
+        if (c.encrypted >= 0) {
+            le32(&image, 16, static_cast<uint32_t>(c.encrypted));
+        }
+        if (c.zeros) {
+            std::fill(image.begin(), image.end(), 0);
+        }
+        ASSERT_TRUE(transfer_test::write_file(path, image));
+        const TransferPlan planned = plan_firmware_upload(path.c_str());
+        EXPECT_EQ(planned.problem, c.problem) << c.data;
+        EXPECT_EQ(planned.ok, *c.problem == '\0') << c.data;
+    }
     std::remove(path.c_str());
 
     TransferPlan plan;
