@@ -203,10 +203,8 @@ TEST(MeasuredRoundTrip, RoundsUpAndNeverReadsAsNone) {
         uint32_t us;
     } cases[] = {
         {nanoseconds(0), 1},
-        {nanoseconds(1), 1},
         {nanoseconds(1000), 1},
         {nanoseconds(1001), 2},
-        {std::chrono::milliseconds(3), 3000},
         {std::chrono::hours(2), 0xFFFFFFFFu},
     };
     for (const auto& c : cases) {
