@@ -2,6 +2,7 @@
 // Messages of this layer go to standard output.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -102,6 +103,10 @@ bool device_whoami_fwversion_known();
 
 // The round trip of the last identification answered, in microseconds (0 before one).
 uint32_t whoami_round_trip_us();
+
+// An answered exchange's duration in whole microseconds, rounded up: an answer quicker than the
+// clock can tell apart still counts as measured, since 0 stands for no answer.
+uint32_t measured_round_trip_us(std::chrono::nanoseconds elapsed);
 
 // Serial number of the unit on one link, or 0xFFFFFFFF.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);

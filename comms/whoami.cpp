@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "EFIS_shared/can_export.h"
 #include "comms/canfd/canfd.h"
@@ -18,6 +20,12 @@ uint32_t g_whoami_round_trip_us = 0;
 
 uint32_t whoami_round_trip_us() {
     return g_whoami_round_trip_us;
+}
+
+uint32_t measured_round_trip_us(std::chrono::nanoseconds elapsed) {
+    const auto us = std::chrono::ceil<std::chrono::microseconds>(elapsed).count();
+    return static_cast<uint32_t>(
+        std::clamp<decltype(us)>(us, 1, std::numeric_limits<uint32_t>::max()));
 }
 
 void reset_whoami_fwversion_cache() {
@@ -161,10 +169,7 @@ uint32_t probe_whoami(CommsManager* comms, COMM_INTERFACE_t iface, uint32_t whoa
             *fw = version;
         }
         cache_whoami_fwversion(version);
-        g_whoami_round_trip_us =
-            static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                      std::chrono::steady_clock::now() - sent_at)
-                                      .count());
+        g_whoami_round_trip_us = measured_round_trip_us(std::chrono::steady_clock::now() - sent_at);
         return serial;
     }
     if (verbose) {

@@ -194,4 +194,22 @@ TEST_F(WhoamiTest, LegacyReplyNeedsMarkersAndEightBytes) {
     EXPECT_FALSE(device_firmware_at_least_0_2_12());
 }
 
+// An answer quicker than a microsecond (an emulated unit in an optimised build) is still an
+// answer: only "none" reads 0, so that the upload plan keeps its duration estimate.
+TEST(MeasuredRoundTrip, RoundsUpAndNeverReadsAsNone) {
+    using std::chrono::nanoseconds;
+    const struct {
+        nanoseconds elapsed;
+        uint32_t us;
+    } cases[] = {
+        {nanoseconds(0), 1},
+        {nanoseconds(1000), 1},
+        {nanoseconds(1001), 2},
+        {std::chrono::hours(2), 0xFFFFFFFFu},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(measured_round_trip_us(c.elapsed), c.us) << c.elapsed.count() << " ns";
+    }
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "comms/comms.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "firmware_ops/firmware_ops.h"
+#include "tests/comms/comms_test_support.h"
 
 namespace flash_test {
 
@@ -54,30 +57,9 @@ inline std::string gen_name(const testing::TestParamInfo<GenIds>& info) {
     return info.param.name;
 }
 
-// The raw output report a frame becomes on the USB link: report ID 5, can_ID LE, code, payload.
-inline Bytes output_report(uint32_t can_id, uint8_t code, const Bytes& payload) {
-    Bytes r = {0x05,
-               static_cast<uint8_t>(can_id),
-               static_cast<uint8_t>(can_id >> 8),
-               static_cast<uint8_t>(can_id >> 16),
-               static_cast<uint8_t>(can_id >> 24),
-               code};
-    r.insert(r.end(), payload.begin(), payload.end());
-    return r;
-}
-
-// An input report as the unit sends it: report ID, iface, can_ID LE, code, payload.
-inline Bytes input_report(uint32_t can_id, uint8_t code, const Bytes& payload) {
-    Bytes r = {0x05,
-               USB_HID,
-               static_cast<uint8_t>(can_id),
-               static_cast<uint8_t>(can_id >> 8),
-               static_cast<uint8_t>(can_id >> 16),
-               static_cast<uint8_t>(can_id >> 24),
-               code};
-    r.insert(r.end(), payload.begin(), payload.end());
-    return r;
-}
+// The raw reports of the USB link, as the comms tests build them.
+using comms_test::input_report;
+using comms_test::output_report;
 
 // The identifier of a frame, copied out of the packed structure.
 inline uint32_t id_of(const COMMS_MSG_t& f) {
@@ -107,9 +89,9 @@ inline Bytes image(uint32_t total_size, uint32_t encrypted_size, const Bytes& da
     h.iv[0] = 0xA0A1A2A3;
     h.iv[3] = 0xB0B1B2B3;
     h.offset = 64;
-    Bytes out(sizeof(h));
+    Bytes out(sizeof(h) + data.size());
     std::memcpy(out.data(), &h, sizeof(h));
-    out.insert(out.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), out.begin() + static_cast<std::ptrdiff_t>(sizeof(h)));
     return out;
 }
 
