@@ -46,6 +46,13 @@ bool write_in_place(const QByteArray& local, const QByteArray& data, QString* re
     return true;
 }
 
+bool fail_with(const QSaveFile& out, QString* reason) {
+    if (reason != nullptr) {
+        *reason = out.errorString();
+    }
+    return false;
+}
+
 }  // namespace
 
 bool write_file_whole(const QString& path, const QByteArray& data, QString* reason) {
@@ -59,17 +66,24 @@ bool write_file_whole(const QString& path, const QByteArray& data, QString* reas
             return write_in_place(local, data, reason);
         }
     }
-    // QFileDevice keeps small writes in its buffer, so write() succeeds whatever the disk
-    // holds, and Qt 5's commit() ignores a failure of the flush it does on closing: the
-    // buffer is flushed here, where its failure is seen, and the temporary file then goes
-    // with the QSaveFile.
+    // Unbuffered: QFileDevice would otherwise keep the data in its buffer, so that write()
+    // succeeds whatever the disk holds, and Qt 5's commit() ignores a failure of the flush it
+    // does on closing. A disk that fills up takes part of a write and refuses the rest with
+    // its reason, so the rest is written again until all of it went or the reason is known;
+    // on any failure the temporary file goes with the QSaveFile.
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.flush() ||
-        !out.commit()) {
-        if (reason != nullptr) {
-            *reason = out.errorString();
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return fail_with(out, reason);
+    }
+    for (qint64 done = 0; done < data.size();) {
+        const qint64 n = out.write(data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            return fail_with(out, reason);
         }
-        return false;
+        done += n;
+    }
+    if (!out.commit()) {
+        return fail_with(out, reason);
     }
     return true;
 }

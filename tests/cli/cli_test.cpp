@@ -1,11 +1,16 @@
 // efis-cli's verbs against the emulated unit of both generations: what each prints, what it
 // sends and leaves on the unit, and every exit status.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "EFIS_shared/comms_types.h"
@@ -177,6 +182,59 @@ TEST_P(CliTest, ExportThenDryRunImportOfAnUnchangedUnitFindsNoDifferences) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("no differences"), std::string::npos) << r.out;
     EXPECT_EQ(received(GetParam().set_id), 0u);
+    std::remove(file.c_str());
+}
+
+// "-" and the system's name for standard output write the file there and nothing else; "-"
+// reads it back from standard input.
+TEST_P(CliTest, ExportToStandardOutputAndImportFromStandardInput) {
+    const QStringList exports[] = {{"settings", "export", "-"},
+                                   {"settings", "export", "/dev/stdout"},
+                                   {"--json", "settings", "export", "-"},
+                                   {"calibration", "export", "-"}};
+    for (const QStringList& args : exports) {
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out));
+        EXPECT_TRUE(doc.isObject()) << args.join(' ').toStdString() << "\n" << r.out;
+        EXPECT_TRUE(cli_test::found(r.err, "exported to|\"event\":\"result\"")) << r.err;
+        if (args.contains("settings")) {
+            FILE* in = std::tmpfile();
+            ASSERT_NE(in, nullptr);
+            std::fputs(r.out.c_str(), in);
+            std::rewind(in);
+            const CliResult back =
+                run_cli({"settings", "import", "-"}, &cancel, nullptr, false, in);
+            std::fclose(in);
+            EXPECT_EQ(back.status, 0) << back.err;
+            EXPECT_NE(back.out.find("holds the same settings as the unit"), std::string::npos)
+                << back.out;
+        }
+    }
+}
+
+// A full disk: the size limit lets the tool's own short lines through, not the export.
+TEST_P(CliTest, ExportThatCannotBeWrittenExitsFourAndKeepsTheEarlierFile) {
+    const std::string file = temp_path("full.json");
+    const char* verbs[][2] = {{"settings", "export"}, {"calibration", "export"}};
+    for (const auto& verb : verbs) {
+        std::ofstream(file) << "earlier\n";
+        struct rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        struct rlimit small = saved;
+        small.rlim_cur = 2048;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+        const CliResult r = run({verb[0], verb[1], QString::fromStdString(file)});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previous);
+        EXPECT_EQ(r.status, 4) << r.err;
+        EXPECT_NE(r.err.find("could not write " + file + ": " + std::strerror(EFBIG)),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out.find("exported"), std::string::npos) << r.out;
+        EXPECT_EQ(cli_test::read_file(file), "earlier\n");
+    }
     std::remove(file.c_str());
 }
 

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 
+#include "comms/candump_log.h"
 #include "settings/settings_backup.h"
 #include "settings/settings_file.h"
 
@@ -37,7 +38,7 @@ SettingsFile sampleFile() {
 
 // What is at the written path beforehand.
 enum class Target { Nothing, EarlierFile, Fifo, DeviceNode, NewerBackups };
-enum class Writer { Settings, Calibration, Backup };
+enum class Writer { Settings, Calibration, Backup, Trace };
 
 struct Case {
     const char* name;
@@ -50,6 +51,7 @@ const Case kCases[] = {
     {"FullDiskKeepsTheEarlierExport", Writer::Settings, Target::EarlierFile, true},
     {"FullDiskKeepsTheEarlierCalibration", Writer::Calibration, Target::EarlierFile, true},
     {"FullDiskFailsTheBackup", Writer::Backup, Target::Nothing, true},
+    {"FullDiskKeepsTheEarlierTrace", Writer::Trace, Target::EarlierFile, true},
     {"PipeIsWrittenNotReplaced", Writer::Settings, Target::Fifo, false},
     {"DeviceNodeStaysADevice", Writer::Calibration, Target::DeviceNode, false},
     {"PruningKeepsTheBackupJustWritten", Writer::Backup, Target::NewerBackups, false},
@@ -148,6 +150,15 @@ TEST_P(WrittenFiles, HoldWhatTheySayOrSayWhyNot) {
         case Writer::Backup:
             ok = settings_backup_write(dir.path(), file, kKept, &error) == path;
             break;
+        case Writer::Trace: {
+            CandumpTrace trace;
+            std::string reason;
+            ok = trace.open(local.toStdString(), "can0", &reason);
+            trace.tap()(TappedFrame{});
+            ok = trace.close(&reason) && ok;
+            error = QString::fromStdString(reason);
+            break;
+        }
         }
     }
 
