@@ -146,7 +146,9 @@ private:
     SettingsFile settingsFileOf(const Settings_t& record) const;
     void exportSettings();
     void importSettings();
-    void backupBeforeFirmwareUpload();
+    // The settings backup before a firmware upload; false when it failed and the user would
+    // rather not update without it.
+    bool backupBeforeFirmwareUpload();
     bool linkUpAndIdle() const;
     // A link is up and no connection attempt is using the comms manager.
     bool linkReady() const;

@@ -118,11 +118,12 @@ void MainWindow::exportSettings() {
                         : QStringLiteral(" (without the calibration: no unit connected)");
     }
 
-    QString error;
-    if (!settings_file_write(path, file, &error)) {
-        qDebug() << "Export failed:" << path << error;
-        statusBar()->showMessage(
-            QStringLiteral("Error: Could not export the settings: %1").arg(error), 0);
+    QString reason;
+    if (!settings_file_write(path, file, &reason)) {
+        qDebug() << "Export failed:" << path << reason;
+        statusBar()->showMessage(QStringLiteral("Error: Could not write %1: %2")
+                                     .arg(QDir::toNativeSeparators(path), reason),
+                                 0);
         return;
     }
     qDebug() << "Settings exported to" << path;
@@ -201,24 +202,49 @@ void MainWindow::importSettings() {
         0);
 }
 
-void MainWindow::backupBeforeFirmwareUpload() {
+bool MainWindow::backupBeforeFirmwareUpload() {
+    // The upload's own texts follow at once in the status bar, so the backup is named in a
+    // label of its own beside them; a label left from an earlier upload would name a backup
+    // this one does not have.
+    backupLabel->clear();
+    backupLabel->setToolTip(QString());
     if (!unitRecord.loaded) {
         qDebug() << "No settings loaded: no backup before the firmware update";
-        return;
+        return true;
     }
     QString error;
-    const QString path = settings_backup_write(
-        settings_backup_dir(), settingsFileOf(unitRecord.record), kBackupsKeptPerUnit, &error);
-    // The upload's own texts follow at once in the status bar, so the backup is named in a
-    // label of its own beside them.
+    const QString path =
+        settings_backup_unit(comms, unitRecord, settings_backup_dir(), kBackupsKeptPerUnit, &error);
     if (path.isEmpty()) {
         qDebug() << "Settings backup failed:" << error;
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Firmware Update"),
+                        QStringLiteral("The settings could not be backed up: %1.").arg(error),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("confirmation"));
+        box.setInformativeText(
+            QStringLiteral("A new firmware may not read the settings back. Update without a "
+                           "backup?"));
+        QPushButton* update =
+            box.addButton(QStringLiteral("Update Without Backup"), QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() != update) {
+            statusBar()->showMessage(
+                QStringLiteral("Firmware update not started: the settings could not be backed "
+                               "up (%1)")
+                    .arg(error),
+                0);
+            return false;
+        }
         backupLabel->setText(QStringLiteral("Warning: Settings not backed up"));
         backupLabel->setToolTip(error);
-        return;
+        return true;
     }
     qDebug() << "Settings backed up to" << path;
     backupLabel->setText(
         QStringLiteral("Settings backed up to %1").arg(QFileInfo(path).fileName()));
     backupLabel->setToolTip(QDir::toNativeSeparators(path));
+    return true;
 }

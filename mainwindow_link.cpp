@@ -4,12 +4,12 @@
 #include <QActionGroup>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -24,6 +24,7 @@
 #include "comms/usb_hid/unit_interface.h"
 #include "device_events.h"
 #include "mainwindow.h"
+#include "settings/file_write.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -448,7 +449,6 @@ void MainWindow::saveDiagnosticTrace() {
     if (path.isEmpty()) {
         return;
     }
-    QSaveFile file(path);
     QByteArray text;
     text += "# efis-config " EFIS_VERSION " diagnostic trace, saved ";
     text += QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8();
@@ -457,10 +457,11 @@ void MainWindow::saveDiagnosticTrace() {
         text += QByteArray::fromStdString(line);
         text += '\n';
     }
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        statusBar()->showMessage(
-            QStringLiteral("Error: The diagnostic trace could not be saved: ") + file.errorString(),
-            0);
+    QString reason;
+    if (!write_file_whole(path, text, &reason)) {
+        statusBar()->showMessage(QStringLiteral("Error: Could not write %1: %2")
+                                     .arg(QDir::toNativeSeparators(path), reason),
+                                 0);
         return;
     }
     statusBar()->showMessage(QStringLiteral("Diagnostic trace saved to %1 (%2 frames)")

@@ -207,7 +207,9 @@ void MainWindow::onStartUpdateClicked() {
     }
 
     // A new firmware may not read the old settings back: keep a copy first.
-    backupBeforeFirmwareUpload();
+    if (!backupBeforeFirmwareUpload()) {
+        return;
+    }
 
     ui->pushButton_browse->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);

@@ -9,6 +9,7 @@ enum VerbOption : unsigned {
     kSave = 1u << 0,
     kDryRun = 1u << 1,
     kOnly = 1u << 2,
+    kNoBackup = 1u << 3,
 };
 
 struct VerbDef {
@@ -35,22 +36,25 @@ const VerbDef kVerbs[] = {
      "  --save          commit the settings to the unit's memory afterwards; without it\n"
      "                  the unit forgets the values when it restarts\n"},
     {Verb::SettingsExport, "settings export", 1, 1, 0, "settings export FILE",
-     "Writes the unit's settings, and its calibration for the record, to a settings file.\n"},
+     "Writes the unit's settings, and its calibration for the record, to a settings file.\n"
+     "FILE - writes it to standard output (and the result line to standard error).\n"},
     {Verb::SettingsImport, "settings import", 1, 1, kSave | kDryRun | kOnly,
      "settings import FILE [--dry-run] [--save] [--only NAME,...]",
      "Compares a settings file with the unit, prints the differences and sends the\n"
-     "differing values. A file from another unit leaves the aircraft's identity\n"
-     "(registration, ICAO address and type, emitter category) as the unit holds it,\n"
-     "unless --only names them.\n"
+     "differing values; FILE - reads it from standard input. A file from another unit\n"
+     "leaves the aircraft's identity (registration, ICAO address and type, emitter\n"
+     "category) as the unit holds it, unless --only names them.\n"
      "  --dry-run       print the comparison only; nothing is sent\n"
      "  --save          commit the settings to the unit's memory afterwards\n"
      "  --only NAMES    take only these settings (comma-separated names)\n"},
     {Verb::CalibrationExport, "calibration export", 1, 1, 0, "calibration export FILE",
-     "Reads the unit's sensor calibration and writes it to FILE. Calibration is never\n"
-     "written to a unit.\n"},
-    {Verb::Firmware, "firmware", 1, 1, 0, "firmware FILE",
+     "Reads the unit's sensor calibration and writes it to FILE (- for standard output).\n"
+     "Calibration is never written to a unit.\n"},
+    {Verb::Firmware, "firmware", 1, 1, kNoBackup, "firmware FILE [--no-backup]",
      "Uploads a firmware image into the flash bank the unit names. The unit's settings are\n"
-     "backed up first. Ctrl-C stops between packets.\n"},
+     "backed up first; when the backup cannot be written (or not every value can be read),\n"
+     "nothing is sent and the exit status is 4. Ctrl-C stops between packets.\n"
+     "  --no-backup     upload without backing up the settings first\n"},
     {Verb::Airports, "airports", 1, 1, 0, "airports FILE",
      "Uploads an airport database. Ctrl-C stops between packets.\n"},
     {Verb::Reboot, "reboot", 0, 0, 0, "reboot",
@@ -85,7 +89,7 @@ const char kExitStatuses[] =
     "  1  the unit refused or the exchange failed\n"
     "  2  usage error (nothing was sent)\n"
     "  3  no unit answered\n"
-    "  4  a file was refused (unreadable, invalid or too large)\n"
+    "  4  a file was refused (unreadable, invalid or too large) or could not be written\n"
     "  5  cancelled (Ctrl-C); the link was left idle\n";
 
 CliParse fail(const QString& error) {
@@ -95,6 +99,16 @@ CliParse fail(const QString& error) {
 }
 
 }  // namespace
+
+bool names_standard_output(const QString& path) {
+    static const char* const names[] = {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"};
+    for (const char* name : names) {
+        if (path == QLatin1String(name)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 QString verb_name(Verb verb) {
     const VerbDef* def = find_verb(verb);
@@ -134,8 +148,9 @@ CliParse parse_cli(const QStringList& arguments) {
     const QCommandLineOption save(QStringLiteral("save"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption only(QStringLiteral("only"), QString(), QStringLiteral("names"));
-    parser.addOptions(
-        {link, canInterface, trace, json, quiet, verbose, help, version, save, dryRun, only});
+    const QCommandLineOption noBackup(QStringLiteral("no-backup"));
+    parser.addOptions({link, canInterface, trace, json, quiet, verbose, help, version, save, dryRun,
+                       only, noBackup});
 
     if (!parser.parse(QStringList{QStringLiteral("efis-cli")} + arguments)) {
         return fail(parser.errorText());
@@ -149,6 +164,7 @@ CliParse parse_cli(const QStringList& arguments) {
     o.verbose = parser.isSet(verbose);
     o.save = parser.isSet(save);
     o.dry_run = parser.isSet(dryRun);
+    o.no_backup = parser.isSet(noBackup);
 
     // The verb: one word, or two for the settings and calibration families.
     QStringList words = parser.positionalArguments();
@@ -203,7 +219,7 @@ CliParse parse_cli(const QStringList& arguments) {
     o.operands = words;
 
     const std::pair<const QCommandLineOption*, unsigned> verbOptions[] = {
-        {&save, kSave}, {&dryRun, kDryRun}, {&only, kOnly}};
+        {&save, kSave}, {&dryRun, kDryRun}, {&only, kOnly}, {&noBackup, kNoBackup}};
     for (const auto& [option, bit] : verbOptions) {
         if (parser.isSet(*option) && (def->options & bit) == 0) {
             return fail(QStringLiteral("--%1 is not an option of '%2'")

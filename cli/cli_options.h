@@ -29,6 +29,7 @@ struct CliOptions {
     bool verbose = false;
     bool save = false;
     bool dry_run = false;
+    bool no_backup = false;
     bool only_given = false;
     QStringList only;
     bool help = false;
@@ -43,6 +44,10 @@ struct CliParse {
 
 // `arguments` without the program name.
 CliParse parse_cli(const QStringList& arguments);
+
+// An output FILE that names standard output rather than a file: "-", or one of the system's
+// names for it (efis-cli's descriptor 1 carries the protocol log, not its results).
+bool names_standard_output(const QString& path);
 
 // The verb as typed: "settings import".
 QString verb_name(Verb verb);

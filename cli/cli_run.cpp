@@ -25,12 +25,13 @@ QString links_tried(const LinkChoice& links) {
     return links.usb ? QStringLiteral("USB HID") : can;
 }
 
-int prepare(const CliOptions& options, CliOutput& out, PreparedInput* input) {
+int prepare(const CliOptions& options, const CliEnvironment& env, CliOutput& out,
+            PreparedInput* input) {
     switch (options.verb) {
     case Verb::SettingsSet:
         return prepare_settings_set(options, out, input);
     case Verb::SettingsImport:
-        return prepare_settings_import(options, out, input);
+        return prepare_settings_import(options, env.in, out, input);
     case Verb::SettingsExport:
     case Verb::CalibrationExport:
         return prepare_output_file(options.operands.value(0), out);
@@ -125,7 +126,10 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
     if (!options.trace_path.isEmpty()) {
         std::string error;
         if (!trace.close(&error)) {
-            out.warning(QString::fromStdString(error));
+            out.error(QString::fromStdString(error));
+            if (status == kExitDone) {
+                status = kExitFileRefused;
+            }
         }
     }
     out.result(status, ctx.result);
@@ -150,9 +154,19 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
         std::fprintf(env.out, "efis-cli %s\n", EFIS_VERSION);
         return kExitDone;
     }
-    CliOutput out(env, options.json, options.quiet);
+    // A file written to standard output keeps it to itself: the tool's words go to standard
+    // error.
+    const bool data_out =
+        (options.verb == Verb::SettingsExport || options.verb == Verb::CalibrationExport) &&
+        names_standard_output(options.operands.value(0));
+    CliEnvironment words = env;
+    if (data_out) {
+        words.out = env.err;
+        words.out_is_terminal = env.err_is_terminal;
+    }
+    CliOutput out(words, options.json, options.quiet);
     PreparedInput input;
-    const int prepared = prepare(options, out, &input);
+    const int prepared = prepare(options, env, out, &input);
     if (prepared != kExitDone) {
         out.result(prepared);
         return prepared;

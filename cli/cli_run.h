@@ -8,6 +8,7 @@
 #include <functional>
 
 struct CliEnvironment {
+    FILE* in = stdin;  // a settings file given as "-"
     FILE* out = stdout;
     FILE* err = stderr;
     bool out_is_terminal = false;

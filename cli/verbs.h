@@ -42,8 +42,11 @@ struct PreparedInput {
 };
 
 int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInput* input);
-int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedInput* input);
-// The file an export writes: its directory must exist and be writable.
+// FILE "-" is read from `in`.
+int prepare_settings_import(const CliOptions& options, FILE* in, CliOutput& out,
+                            PreparedInput* input);
+// The file an export writes: its directory must exist and be writable (standard output
+// needs nothing).
 int prepare_output_file(const QString& path, CliOutput& out);
 // The file an upload reads: readable, and an image or database that fits its flash area.
 int prepare_upload_file(const QString& path, bool firmware, CliOutput& out);
@@ -66,3 +69,6 @@ int save_unit_settings(CliContext& ctx, UnitRecord* unit);
 // take, 5 naming what was and was not sent when the user stopped it).
 int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
                        UnitRecord* unit);
+// Writes an export's text to `path`, or to standard output when it names it; false (with the
+// error said) when any of it could not be written.
+bool write_export(CliContext& ctx, const QString& path, const QByteArray& text);

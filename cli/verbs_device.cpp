@@ -38,25 +38,25 @@ bool file_refused(upload_result_t result) {
     }
 }
 
-// A new firmware may not read the old settings back: a copy is kept first, as the window does.
-void backup_settings(CliContext& ctx) {
+// A new firmware may not read the old settings back: a copy is kept first, as the window does,
+// and without one nothing is sent unless the user said so.
+bool backup_settings(CliContext& ctx) {
     UnitRecord unit;
     const LoadResult loaded = settings_load(ctx.comms, &unit);
-    if (loaded.status != LoadStatus::Ok || !unit.unknown.empty()) {
-        ctx.out.warning(
-            QStringLiteral("the settings could not be read, so they are not backed up"));
-        return;
-    }
-    QString error;
-    const QString path = settings_backup_write(settings_backup_dir(),
-                                               unit_settings_file(ctx.comms, unit, unit.record),
-                                               kBackupsKeptPerUnit, &error);
+    QString error = QStringLiteral("the settings could not be read");
+    const QString path = loaded.status == LoadStatus::Ok
+                             ? settings_backup_unit(ctx.comms, unit, settings_backup_dir(),
+                                                    kBackupsKeptPerUnit, &error)
+                             : QString();
     if (path.isEmpty()) {
-        ctx.out.warning(QStringLiteral("settings not backed up: %1").arg(error));
-        return;
+        ctx.out.error(QStringLiteral("settings not backed up, so nothing was sent: %1 "
+                                     "(--no-backup uploads without a backup)")
+                          .arg(error));
+        return false;
     }
     ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
     ctx.result.insert(QStringLiteral("backup"), path);
+    return true;
 }
 
 }  // namespace
@@ -116,9 +116,7 @@ int run_calibration_export(CliContext& ctx) {
     }
     file.calibration = calibration;
     file.calibration_unread = unread;
-    QString error;
-    if (!calibration_file_write(path, file, &error)) {
-        ctx.out.error(error);
+    if (!write_export(ctx, path, calibration_file_encode(file))) {
         return kExitFileRefused;
     }
     ctx.result = QJsonObject{{QStringLiteral("file"), path},
@@ -136,8 +134,8 @@ int run_calibration_export(CliContext& ctx) {
 
 int run_upload(CliContext& ctx, bool firmware) {
     const QString path = ctx.options.operands.value(0);
-    if (firmware) {
-        backup_settings(ctx);
+    if (firmware && !ctx.options.no_backup && !ctx.cancelled() && !backup_settings(ctx)) {
+        return kExitFileRefused;
     }
     if (ctx.cancelled()) {
         return kExitCancelled;

@@ -11,6 +11,7 @@
 #include "cli/verbs.h"
 #include "comms/comms.h"
 #include "settings/calibration_read.h"
+#include "settings/file_write.h"
 #include "settings/setting_names.h"
 #include "settings/settings_compare.h"
 #include "settings/unit_file.h"
@@ -131,7 +132,8 @@ int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInpu
     return kExitDone;
 }
 
-int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedInput* input) {
+int prepare_settings_import(const CliOptions& options, FILE* in, CliOutput& out,
+                            PreparedInput* input) {
     for (const QString& name : options.only) {
         const int setting = setting_by_name(name);
         if (setting < 0) {
@@ -141,7 +143,7 @@ int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedI
         input->only.insert(static_cast<size_t>(setting));
     }
     const QString path = options.operands.value(0);
-    input->import = settings_file_read(path);
+    input->import = path == QLatin1String("-") ? settings_file_read(in) : settings_file_read(path);
     if (!input->import.ok) {
         out.error(QStringLiteral("%1 refused: %2").arg(path, input->import.error));
         return kExitFileRefused;
@@ -150,6 +152,9 @@ int prepare_settings_import(const CliOptions& options, CliOutput& out, PreparedI
 }
 
 int prepare_output_file(const QString& path, CliOutput& out) {
+    if (names_standard_output(path)) {
+        return kExitDone;
+    }
     const QFileInfo info(path);
     const QFileInfo dir(info.absolutePath());
     if (info.isDir()) {
@@ -289,14 +294,23 @@ int run_settings_export(CliContext& ctx) {
         ctx.out.warning(QStringLiteral("%1 calibration value(s) could not be read; written as null")
                             .arg(unread.size()));
     }
-    QString error;
-    if (!settings_file_write(path, file, &error)) {
-        ctx.out.error(error);
+    if (!write_export(ctx, path, settings_file_encode(file))) {
         return kExitFileRefused;
     }
     ctx.out.text(QStringLiteral("Settings exported to %1").arg(path));
     ctx.result = QJsonObject{{QStringLiteral("file"), path}};
     return kExitDone;
+}
+
+bool write_export(CliContext& ctx, const QString& path, const QByteArray& text) {
+    QString reason;
+    const bool written = names_standard_output(path)
+                             ? write_stream_whole(ctx.env.out, text, &reason)
+                             : write_file_whole(path, text, &reason);
+    if (!written) {
+        ctx.out.error(QStringLiteral("could not write %1: %2").arg(path, reason));
+    }
+    return written;
 }
 
 int run_settings_import(CliContext& ctx, const PreparedInput& input) {

@@ -1,9 +1,14 @@
 #include "comms/candump_log.h"
 
+#include <fcntl.h>
 #include <linux/can.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,6 +28,56 @@ void append_hex(std::string* out, uint32_t value, int digits) {
 
 std::string write_error(const std::string& path, int err) {
     return "cannot write " + path + ": " + std::strerror(err);
+}
+
+// The trace goes to a new file beside a regular file (or a new name) and replaces it only once
+// all of it is written, so that a failed trace leaves an earlier one as it was. A device or a
+// pipe is written in place. 0, or the error; *temp (empty when the file is written in place)
+// is to replace *target.
+int open_file(const std::string& path, std::string* temp, std::string* target, FILE** file) {
+    temp->clear();
+    struct stat st {};
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        *file = std::fopen(path.c_str(), "w");
+        return *file != nullptr ? 0 : errno;
+    }
+    // Through a symbolic link, the file it names is the one replaced.
+    *target = path;
+    if (exists) {
+        char* real = realpath(path.c_str(), nullptr);
+        if (real == nullptr) {
+            return errno;
+        }
+        *target = real;
+        std::free(real);
+    }
+    static std::atomic<unsigned> counter{0};
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        *temp = *target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        const int err = errno;
+        temp->clear();
+        return err;
+    }
+    if (exists) {
+        (void)fchmod(fd, st.st_mode & 07777);
+    }
+    *file = fdopen(fd, "w");
+    if (*file == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        unlink(temp->c_str());
+        temp->clear();
+        return err;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -74,24 +129,31 @@ bool CandumpTrace::open(const std::string& path, const std::string& can_interfac
     if (!close_locked(error)) {
         return false;
     }
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        const int err = errno;
+    std::string temp;
+    std::string target;
+    FILE* file = nullptr;
+    const int err = open_file(path, &temp, &target, &file);
+    if (err != 0) {
         if (error != nullptr) {
             *error = write_error(path, err);
         }
         return false;
     }
     if (std::setvbuf(file, nullptr, _IOFBF, kFileBuffer) != 0) {
-        const int err = errno;
+        const int setvbuf_err = errno;
         std::fclose(file);
+        if (!temp.empty()) {
+            unlink(temp.c_str());
+        }
         if (error != nullptr) {
-            *error = write_error(path, err);
+            *error = write_error(path, setvbuf_err);
         }
         return false;
     }
     file_ = file;
     path_ = path;
+    temp_path_ = temp;
+    target_path_ = target;
     can_interface_name_ = can_interface_name;
     write_errno_ = 0;
     return true;
@@ -136,6 +198,15 @@ bool CandumpTrace::close_locked(std::string* error) {
     }
     if (std::fclose(file_) != 0 && err == 0) {
         err = errno;
+    }
+    if (!temp_path_.empty()) {
+        if (err == 0 && std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            unlink(temp_path_.c_str());
+        }
+        temp_path_.clear();
     }
     file_ = nullptr;
     write_errno_ = 0;

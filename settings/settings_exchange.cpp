@@ -141,6 +141,26 @@ LoadResult settings_load(CommsManager* comms, UnitRecord* unit, const std::atomi
     return result;
 }
 
+bool settings_read_unknown(CommsManager* comms, UnitRecord* unit) {
+    if (!linkUp(comms) || unit == nullptr) {
+        return unit != nullptr && unit->unknown.empty();
+    }
+    const PendingSet missing = unit->unknown;
+    for (const settings_struct_index index : missing) {
+        // The load's late answers may still arrive: each value is confirmed.
+        uint32_t value = 0;
+        if (linkGone(comms) ||
+            !get_value_confirmed(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), &value)) {
+            continue;
+        }
+        if (settings_set_value(&unit->record, index, &value)) {
+            unit->unknown.erase(index);
+        }
+        pace();
+    }
+    return unit->unknown.empty();
+}
+
 UpdateResult settings_update(CommsManager* comms, const Settings_t& working, PendingSet* pending,
                              UnitRecord* unit, const std::atomic<bool>* cancel) {
     UpdateResult result;

@@ -64,6 +64,10 @@ struct LoadResult {
 LoadResult settings_load(CommsManager* comms, UnitRecord* unit,
                          const std::atomic<bool>* cancel = nullptr);
 
+// Asks once more for each element the last load could not read (`unit->unknown`); those
+// answered now take their place in the record and leave `unknown`. True when none is left.
+bool settings_read_unknown(CommsManager* comms, UnitRecord* unit);
+
 struct UpdateResult {
     int sent = 0;
     std::vector<settings_struct_index> failed;  // refused or unanswered, still pending

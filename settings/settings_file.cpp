@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QSaveFile>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -15,6 +15,7 @@
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
 #include "settings/calibration_elements.h"
+#include "settings/file_write.h"
 #include "settings/json_keys.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
@@ -85,17 +86,6 @@ QByteArray header_block(const SettingsFile& file, bool with_record_words) {
         members.emplace_back(QStringLiteral("device_crc"), json(hex_word(h.device_crc)));
     }
     return block(members, 4);
-}
-
-bool write_text(const QString& path, const QByteArray& text, QString* error) {
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
-        if (error != nullptr) {
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, out.errorString());
-        }
-        return false;
-    }
-    return true;
 }
 
 QByteArray settings_block(const Settings_t& record) {
@@ -512,7 +502,7 @@ QByteArray settings_file_encode(const SettingsFile& file) {
 }
 
 bool settings_file_write(const QString& path, const SettingsFile& file, QString* error) {
-    return write_text(path, settings_file_encode(file), error);
+    return write_file_whole(path, settings_file_encode(file), error);
 }
 
 QByteArray calibration_file_encode(const SettingsFile& file) {
@@ -530,7 +520,7 @@ QByteArray calibration_file_encode(const SettingsFile& file) {
 }
 
 bool calibration_file_write(const QString& path, const SettingsFile& file, QString* error) {
-    return write_text(path, calibration_file_encode(file), error);
+    return write_file_whole(path, calibration_file_encode(file), error);
 }
 
 SettingsFileRead settings_file_decode(const QByteArray& text) {
@@ -564,5 +554,24 @@ SettingsFileRead settings_file_read(const QString& path) {
         result.error = QStringLiteral("Cannot read %1: %2").arg(path, in.errorString());
         return result;
     }
+    return settings_file_decode(text);
+}
+
+SettingsFileRead settings_file_read(FILE* stream) {
+    SettingsFileRead result;
+    // Read just past the limit, so that a larger file is refused without reading it all.
+    QByteArray text(static_cast<int>(kSettingsFileMaxSize + 1), '\0');
+    errno = 0;
+    const size_t got = std::fread(text.data(), 1, static_cast<size_t>(text.size()), stream);
+    if (std::ferror(stream) != 0) {
+        result.error = QStringLiteral("Cannot read standard input: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(errno != 0 ? errno : EIO)));
+        return result;
+    }
+    if (got > static_cast<size_t>(kSettingsFileMaxSize)) {
+        result.error = QStringLiteral("The input is larger than 1 MiB");
+        return result;
+    }
+    text.truncate(static_cast<int>(got));
     return settings_file_decode(text);
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -49,7 +50,8 @@ constexpr qint64 kSettingsFileMaxSize = 1024 * 1024;
 
 // The file's text: UTF-8 JSON, settings in index order, each on one line. Deterministic.
 QByteArray settings_file_encode(const SettingsFile& file);
-// Writes through QSaveFile, so a crash or a full disk leaves any earlier file whole.
+// Written whole or not at all (see write_file_whole); on failure *error is the system's
+// reason, and any earlier file at `path` is as it was.
 bool settings_file_write(const QString& path, const SettingsFile& file, QString* error);
 
 // The calibration alone, for the installer's records: the header without the settings
@@ -61,3 +63,5 @@ bool calibration_file_write(const QString& path, const SettingsFile& file, QStri
 // file of a format version this tool knows.
 SettingsFileRead settings_file_decode(const QByteArray& text);
 SettingsFileRead settings_file_read(const QString& path);
+// The same from an open stream (standard input), read to its end.
+SettingsFileRead settings_file_read(FILE* stream);

@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -13,7 +15,9 @@
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/get_set.h"
+#include "settings/settings_file.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/full_disk.h"
 
 namespace {
 
@@ -199,6 +203,40 @@ TEST_P(CliTest, ExportThenDryRunImportOfAnUnchangedUnitFindsNoDifferences) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("no differences"), std::string::npos) << r.out;
     EXPECT_EQ(received(GetParam().set_id), 0u);
+    std::remove(file.c_str());
+}
+
+// "-" and the system's name for standard output take the file alone; "-" reads one back.
+TEST_P(CliTest, ExportToStandardOutputAndImportFromStandardInput) {
+    for (const char* name : {"-", "/dev/stdout"}) {
+        const CliResult r = run({"--json", "settings", "export", name});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(settings_file_decode(QByteArray::fromStdString(r.out)).ok) << r.out;
+        EXPECT_NE(r.err.find("\"event\":\"result\""), std::string::npos) << r.err;
+        FILE* in = std::tmpfile();
+        std::fputs(r.out.c_str(), in);
+        std::rewind(in);
+        const CliResult back = run_cli({"settings", "import", "-"}, &cancel, nullptr, false, in);
+        std::fclose(in);
+        EXPECT_NE(back.out.find("holds the same settings as the unit"), std::string::npos)
+            << back.err;
+    }
+}
+
+// A disk with room for efis-cli's own lines, not for the export.
+TEST_P(CliTest, ExportThatCannotBeWrittenExitsFourAndKeepsTheEarlierFile) {
+    const std::string file = temp_path("full.json");
+    std::ofstream(file) << "earlier\n";
+    CliResult r;
+    {
+        FullDisk full(2048);
+        r = run({"settings", "export", QString::fromStdString(file)});
+    }
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("could not write " + file + ": " + std::strerror(EFBIG)),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(cli_test::read_file(file), "earlier\n");
     std::remove(file.c_str());
 }
 

@@ -71,13 +71,17 @@ struct FakeClock {
     std::function<void(double)> on_read;
 };
 
+// `in` (when not null) is the standard input a FILE "-" is read from.
 inline CliResult run_cli(const QStringList& args, std::atomic<bool>* cancel,
-                         FakeClock* clock = nullptr, bool terminal = false) {
+                         FakeClock* clock = nullptr, bool terminal = false, FILE* in = nullptr) {
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
     EXPECT_NE(out, nullptr);
     EXPECT_NE(err, nullptr);
     CliEnvironment env;
+    if (in != nullptr) {
+        env.in = in;
+    }
     env.out = out;
     env.err = err;
     env.out_is_terminal = terminal;

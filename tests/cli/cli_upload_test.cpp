@@ -157,6 +157,53 @@ TEST_P(CliUpload, UnitThatStopsAnsweringFailsTheUpload) {
         << r.err;
 }
 
+// Nothing is sent without a backup unless --no-backup says so; a value the load missed is
+// asked for again, and the backup holds it as the unit does, or is not written.
+TEST_P(CliUpload, FirmwareWithoutABackupIsRefusedUnlessAsked) {
+    struct Case {
+        const char* data_home;  // where backups go (null: the test's own folder)
+        int silent_element;     // whose reply is withheld (-1: none)
+        int silent_times;       // how often (-1: from then on)
+        bool no_backup;
+        int status;
+    };
+    const Case cases[] = {{"/dev/null/efis", -1, 0, false, 4},
+                          {"/dev/null/efis", -1, 0, true, 0},
+                          {nullptr, SETTINGS_LAST_INDEX - 1, -1, false, 4},
+                          {nullptr, VNE_INDEX, 1, false, 0}};
+    const QByteArray data_home = qgetenv("XDG_DATA_HOME");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.silent_element);
+        emu_hid::reset();
+        emu_hid::unit().set_generation(GetParam());
+        emu::Fault silent;
+        silent.no_answer = c.silent_element >= 0;
+        silent.answer = emu::AnswerKind::Reply;
+        silent.skip_first = 4 + static_cast<uint32_t>(c.silent_element);  // the header first
+        silent.times = c.silent_times;
+        emu_hid::unit().set_fault(GetParam() == emu::Generation::Current ? 0x370 : 0x376, silent);
+        qputenv("XDG_DATA_HOME", c.data_home != nullptr ? c.data_home : data_home.constData());
+        QStringList args = {"firmware", QString::fromStdString(path)};
+        if (c.no_backup) {
+            args << "--no-backup";
+        }
+        const CliResult r = run_cli(args, &cancel);
+        qputenv("XDG_DATA_HOME", data_home);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(emu_hid::unit().flash_read(kBank1, static_cast<uint32_t>(image.size())) == image,
+                  c.status == 0);
+        const size_t at = r.out.find("Settings backed up to ");
+        EXPECT_EQ(at != std::string::npos, c.status == 0 && !c.no_backup) << r.out;
+        if (at != std::string::npos) {
+            const size_t from = at + std::strlen("Settings backed up to ");
+            const SettingsFileRead read = settings_file_read(
+                QString::fromStdString(r.out.substr(from, r.out.find('\n', from) - from)));
+            Settings_t unit = emu_hid::unit().settings();
+            EXPECT_EQ(std::memcmp(&read.file.record, &unit, sizeof(unit)), 0);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, CliUpload,
                          ::testing::Values(emu::Generation::Current, emu::Generation::Legacy),
                          [](const auto& info) {

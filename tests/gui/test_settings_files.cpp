@@ -11,11 +11,14 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "comms/comms.h"
 #include "gui_test_support.h"
 #include "settings/settings_file.h"
+#include "tests/full_disk.h"
 #include "tests/transfer/upload_file_support.h"
 
 using transfer_test::firmware_image;
@@ -236,6 +239,56 @@ private slots:
             QVERIFY2(read.ok, qPrintable(read.error));
             QCOMPARE(read.file.record.vspeeds.Vne, answer.vne);
         }
+    }
+
+    void exportThatCannotBeWrittenSaysWhy() {
+        resetUnit(emu::Generation::Current);
+        window = makeWindow();
+        const QString path = dir.filePath(QStringLiteral("full.json"));
+        QVERIFY(write_file(path.toStdString(), {'o', 'l', 'd'}));
+        {
+            FullDisk full;
+            BoxAnswer replace(QStringLiteral("&Yes"));  // the file dialog's "replace it?"
+            withFileDialog(path, [&] { trigger("action_export_settings"); });
+        }
+        QCOMPARE(status(), QStringLiteral("Error: Could not write %1: %2")
+                               .arg(path, QString::fromLocal8Bit(std::strerror(EFBIG))));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "old");
+    }
+
+    // No folder can be made below a device: the box names the reason, and Cancel keeps the
+    // upload from starting.
+    void backupThatCannotBeWrittenAsks_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("cancel") << QStringLiteral("Cancel");
+        QTest::newRow("update anyway") << QStringLiteral("Update Without Backup");
+    }
+
+    void backupThatCannotBeWrittenAsks() {
+        QFETCH(QString, answer);
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", "/dev/null/efis");
+        resetUnit(emu::Generation::Current);
+        window = makeWindow();
+        const QString image = dir.filePath(QStringLiteral("fw.bin"));
+        QVERIFY(write_file(image.toStdString(), firmware_image(4096, 7)));
+        withFileDialog(image, [&] { w<QPushButton>("pushButton_browse")->click(); });
+        BoxAnswer box(answer);
+        w<QPushButton>("pushButton_start_update")->click();
+        qputenv("XDG_DATA_HOME", dataHome);
+        QCOMPARE(box.asked(), QStringList{QStringLiteral(
+                                  "The settings could not be backed up: could not create the "
+                                  "folder /dev/null/efis/efis-config/backups.")});
+        if (answer == QStringLiteral("Cancel")) {
+            QVERIFY2(status().startsWith(QStringLiteral("Firmware update not started")),
+                     qPrintable(status()));
+            QVERIFY(w<QPushButton>("pushButton_start_update")->isEnabled());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Firmware update completed"), 30000);
+        QCOMPARE(w<QLabel>("label_backup")->text(),
+                 QStringLiteral("Warning: Settings not backed up"));
     }
 
     void backupBeforeFirmwareUploadKeepsTwenty() {
