@@ -120,6 +120,13 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
         status = run(ctx, input);
         if (status == kExitCancelled && env.cancel->load()) {
             out.error(QStringLiteral("cancelled"));
+        } else if (status == kExitDone && env.cancel->load()) {
+            // The stop came during the verb's last exchange, which then ended: an interrupted
+            // run never reads as an uninterrupted one.
+            out.error(
+                QStringLiteral("interrupted during the last exchange, which completed: "
+                               "what is reported above was done"));
+            status = kExitCancelled;
         }
     }
     comms.setFrameTap(FrameTap());

@@ -40,9 +40,15 @@ bool file_refused(upload_result_t result) {
 
 // A new firmware may not read the old settings back: a copy is kept first, as the window does,
 // and without one nothing is sent unless the user said so.
-bool backup_settings(CliContext& ctx) {
+int backup_settings(CliContext& ctx) {
     UnitRecord unit;
-    const LoadResult loaded = settings_load(ctx.comms, &unit);
+    const LoadResult loaded = settings_load(ctx.comms, &unit, ctx.env.cancel);
+    if (loaded.status == LoadStatus::Cancelled) {
+        ctx.out.error(
+            QStringLiteral("stopped before the settings were backed up; nothing was "
+                           "sent"));
+        return kExitCancelled;
+    }
     QString error = QStringLiteral("the settings could not be read");
     const QString path = loaded.status == LoadStatus::Ok
                              ? settings_backup_unit(ctx.comms, unit, settings_backup_dir(),
@@ -52,11 +58,11 @@ bool backup_settings(CliContext& ctx) {
         ctx.out.error(QStringLiteral("settings not backed up, so nothing was sent: %1 "
                                      "(--no-backup uploads without a backup)")
                           .arg(error));
-        return false;
+        return kExitFileRefused;
     }
     ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
     ctx.result.insert(QStringLiteral("backup"), path);
-    return true;
+    return kExitDone;
 }
 
 }  // namespace
@@ -134,8 +140,10 @@ int run_calibration_export(CliContext& ctx) {
 
 int run_upload(CliContext& ctx, bool firmware) {
     const QString path = ctx.options.operands.value(0);
-    if (firmware && !ctx.options.no_backup && !ctx.cancelled() && !backup_settings(ctx)) {
-        return kExitFileRefused;
+    if (firmware && !ctx.options.no_backup && !ctx.cancelled()) {
+        if (const int backup = backup_settings(ctx); backup != kExitDone) {
+            return backup;
+        }
     }
     if (ctx.cancelled()) {
         return kExitCancelled;
