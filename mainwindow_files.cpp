@@ -208,13 +208,13 @@ bool MainWindow::backupBeforeFirmwareUpload() {
     // this one does not have.
     backupLabel->clear();
     backupLabel->setToolTip(QString());
-    if (!unitRecord.loaded) {
-        qDebug() << "No settings loaded: no backup before the firmware update";
-        return true;
-    }
-    QString error;
-    const QString path =
-        settings_backup_unit(comms, unitRecord, settings_backup_dir(), kBackupsKeptPerUnit, &error);
+    // Without a record read from the unit there is nothing to back up: that is a failed
+    // backup too, and the user decides.
+    QString error = QStringLiteral("the settings were not read from the unit");
+    const QString path = unitRecord.loaded
+                             ? settings_backup_unit(comms, unitRecord, settings_backup_dir(),
+                                                    kBackupsKeptPerUnit, &error)
+                             : QString();
     if (path.isEmpty()) {
         qDebug() << "Settings backup failed:" << error;
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Firmware Update"),
@@ -232,8 +232,9 @@ bool MainWindow::backupBeforeFirmwareUpload() {
         box.exec();
         if (box.clickedButton() != update) {
             statusBar()->showMessage(
-                QStringLiteral("Firmware update not started: the settings could not be backed "
-                               "up (%1)")
+                QStringLiteral(
+                    "Warning: Firmware update not started: the settings could not be backed "
+                    "up (%1)")
                     .arg(error),
                 0);
             return false;

@@ -281,7 +281,7 @@ private slots:
                                   "The settings could not be backed up: could not create the "
                                   "folder /dev/null/efis/efis-config/backups.")});
         if (answer == QStringLiteral("Cancel")) {
-            QVERIFY2(status().startsWith(QStringLiteral("Firmware update not started")),
+            QVERIFY2(status().startsWith(QStringLiteral("Warning: Firmware update not started")),
                      qPrintable(status()));
             QVERIFY(w<QPushButton>("pushButton_start_update")->isEnabled());
             return;
