@@ -15,7 +15,6 @@
 #include "comms/comms.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "settings/settings_exchange.h"
-#include "settings/unit_file.h"
 
 namespace {
 
@@ -86,19 +85,6 @@ TEST_P(SettingsExchangeTest, LoadThenSaveStoresWhatTheUnitHolds) {
     const LoadResult again = settings_load(comms.get(), &unit);
     EXPECT_EQ(again.status, LoadStatus::Ok);
     EXPECT_TRUE(again.crc_matches);
-}
-
-// A file written from the record names the unit it was read from, also once the link is gone.
-TEST_P(SettingsExchangeTest, FileOfTheRecordNamesItsUnitAfterTheLinkIsGone) {
-    emu_hid::unit().set_serial(0x00C0FFEE);
-    ASSERT_TRUE(comms->establish_connection());
-    ASSERT_EQ(settings_load(comms.get(), &unit).status, LoadStatus::Ok);
-    comms->disconnectAll();
-    const SettingsFile file = unit_settings_file(comms.get(), unit, unit.record);
-    EXPECT_EQ(file.header.serial_number, 0x00C0FFEEu);
-    EXPECT_EQ(file.header.generation, GetParam().gen == emu::Generation::Current
-                                          ? UnitGeneration::Current
-                                          : UnitGeneration::Legacy);
 }
 
 TEST_P(SettingsExchangeTest, AcknowledgedValuesEnterTheUnitRecordRefusedOnesStayPending) {
