@@ -58,6 +58,17 @@ protected:
         return n;
     }
 
+    // The load's one request for `index` goes unanswered.
+    static void silenceOneRead(settings_struct_index index) {
+        emu::Fault silent;
+        silent.no_answer = true;
+        silent.answer = emu::AnswerKind::Reply;
+        silent.skip_first = 4 + index;  // the record's header words are read first
+        silent.times = 1;
+        emu_hid::unit().set_fault(GetParam().gen == emu::Generation::Current ? 0x370 : 0x376,
+                                  silent);
+    }
+
     std::atomic<bool> cancel{false};
 };
 
@@ -144,13 +155,7 @@ TEST_P(CliTest, ShowSaysWhenTheCrcDoesNotCheckOrAValueIsMissing) {
     EXPECT_NE(r.out.find("CRC does not check"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("warning: the record's CRC does not check"), std::string::npos);
 
-    // The one request for Vne goes unanswered.
-    emu::Fault silent;
-    silent.no_answer = true;
-    silent.answer = emu::AnswerKind::Reply;
-    silent.skip_first = 4 + VNE_INDEX;
-    silent.times = 1;
-    emu_hid::unit().set_fault(GetParam().gen == emu::Generation::Current ? 0x370 : 0x376, silent);
+    silenceOneRead(VNE_INDEX);
     r = run({"settings", "show"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(cli_test::found(r.out, ("\nvne +\\(could not be read\\)"))) << r.out;
@@ -278,12 +283,7 @@ TEST_P(CliTest, ImportRefusedWhileAValueIsUnread) {
     const std::string file = temp_path("whole.json");
     ASSERT_EQ(run({"settings", "export", QString::fromStdString(file)}).status, 0);
     ASSERT_EQ(run({"settings", "set", "termination_resistor=Disable"}).status, 0);
-    emu::Fault silent;
-    silent.no_answer = true;
-    silent.answer = emu::AnswerKind::Reply;
-    silent.skip_first = 4 + TERM_RESISTOR_INDEX;
-    silent.times = 1;
-    emu_hid::unit().set_fault(GetParam().gen == emu::Generation::Current ? 0x370 : 0x376, silent);
+    silenceOneRead(TERM_RESISTOR_INDEX);
     emu_hid::unit().clear_received();
     const CliResult r = run({"settings", "import", QString::fromStdString(file)});
     EXPECT_EQ(r.status, 1);
