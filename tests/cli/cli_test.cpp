@@ -296,7 +296,7 @@ TEST_P(CliTest, ImportRefusedWhileAValueIsUnread) {
 // and the user is told which is which.
 TEST_P(CliTest, StopWhileSendingNamesWhatWasSent) {
     emu::Fault slow;
-    slow.delay_ms = 300;
+    slow.delay_ms = 600;  // time enough for the stop to arrive while the first is answered
     slow.times = 1;
     emu_hid::unit().set_fault(GetParam().set_id, slow);
     std::thread stopper([this]() {
