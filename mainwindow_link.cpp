@@ -25,6 +25,7 @@
 #include "device_events.h"
 #include "mainwindow.h"
 #include "settings/file_write.h"
+#include "settings/word_text.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -51,11 +52,6 @@ QString firmwareText(const fwversion_t& v) {
         return QStringLiteral("legacy firmware");
     }
     return QStringLiteral("firmware ") + versionText(v);
-}
-
-// As the protocol log writes it: eight upper-case hex digits.
-QString serialText(uint32_t serial) {
-    return QString::number(serial, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
 QSettings appSettings() {
@@ -257,7 +253,7 @@ void MainWindow::onUnitFound(bool returned) {
             which = QStringLiteral("The unit is connected");
         } else if (previous != serial) {
             which =
-                QStringLiteral("Another unit (serial 0x%1) is connected").arg(serialText(serial));
+                QStringLiteral("Another unit (serial %1) is connected").arg(serial_text(serial));
         }
         loadConfigFromDevice(
             QStringLiteral("Warning: %1; %2 edit(s) not sent are kept in the form (Load replaces "
@@ -341,8 +337,8 @@ QString MainWindow::linkDescription() const {
     } else {
         link = canText;
     }
-    const QString serial = serialText(comms->serialNumber());
-    return QStringLiteral("%1 · serial 0x%2 · %3")
+    const QString serial = serial_text(comms->serialNumber());
+    return QStringLiteral("%1 · serial %2 · %3")
         .arg(link, serial, firmwareText(g_whoami_fwversion));
 }
 
