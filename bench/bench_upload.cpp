@@ -26,7 +26,7 @@
 #include "EFIS_shared/mem_layout.h"
 #include "emulator/crc32.h"
 #include "emulator/hidapi/emulated_hidapi.h"
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "tests/window_wait.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "emulator/hidapi/emulated_hidapi.h"
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "tests/window_wait.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "EFIS_shared/can_export.h"
 #include "comms/comms.h"
-#include "legacy_can_export.h"
+#include "comms/legacy_can_export.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "EFIS_shared/can_export.h"
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
+#include "comms/legacy_can_export.h"
 #include "comms/usb_hid/USBHID.h"
-#include "legacy_can_export.h"
 
 fwversion_t g_whoami_fwversion = {0};
 bool g_whoami_fwversion_known = false;

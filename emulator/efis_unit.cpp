@@ -6,7 +6,6 @@
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
 #include "emulator/default_records.h"
-#include "legacy_can_export.h"
 
 namespace emu {
 
@@ -228,7 +227,7 @@ private:
             {ids_.send_user_setting, ids_.send_sensor_calib},
             {ids_.ack, ids_.mx25_ack},
             {ids_.nack, ids_.mx25_nack},
-            {CANMSG_WHOAMI, LEGACY_CANMSG_WHOAMI},
+            {CANMSG_WHOAMI, unit_ids(true).whoami},
         };
         for (const auto& [a, b] : pairs) {
             if (a == 0 || b == 0) {
@@ -405,7 +404,7 @@ std::vector<Answer> EfisUnit::handle(const COMMS_MSG_t& in) {
     const bool current_whoami = !legacy_map() || answers_current_whoami_;
     if (id == CANMSG_WHOAMI && current_whoami) {
         on_whoami_current(in, out);
-    } else if (id == LEGACY_CANMSG_WHOAMI && legacy_map()) {
+    } else if (id == unit_ids(true).whoami && legacy_map()) {
         on_whoami_legacy(in, out);
     } else if (id == n.request_user_setting) {
         on_read_setting(in, out);
@@ -463,7 +462,7 @@ void EfisUnit::on_whoami_legacy(const COMMS_MSG_t& in, Answers& out) const {
     if (!is_whoami_request(in)) {
         return;
     }
-    COMMS_MSG_t r = blank_frame(in.iface, LEGACY_CANMSG_WHOAMI, CAN_8_BYTES);
+    COMMS_MSG_t r = blank_frame(in.iface, unit_ids(true).whoami, CAN_8_BYTES);
     r.data[0] = kWhoamiMarker0;
     r.data[1] = kWhoamiMarker1;
     put_le32(r.data + 4, serial_);

@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QThread>
 
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 
 // Serves events until the window's connection attempt (and the load after it) has ended;
 // false when it still runs after `timeout_ms`.

@@ -6,9 +6,9 @@
 #include <map>
 
 #include "EFIS_shared/can_export.h"
+#include "comms/legacy_can_export.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "emulator/unit_ids.h"
-#include "legacy_can_export.h"
 
 namespace fault_matrix {
 

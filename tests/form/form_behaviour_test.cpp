@@ -6,8 +6,8 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include "form_behaviour.h"
 #include "form_fixture.h"
+#include "gui/form_behaviour.h"
 
 // The slider values beside the sliders and the mouse wheel that passes by unfocused controls.
 class FormBehaviourTest : public QObject {

@@ -17,9 +17,9 @@
 #include <QtTest>
 #include <cmath>
 
-#include "form_behaviour.h"
 #include "form_fixture.h"
-#include "registration_prefix.h"
+#include "gui/form_behaviour.h"
+#include "settings/registration_prefix.h"
 
 // Every text of every tab fits its widget, at the Qt scale factor and application font size the
 // test runs with (QT_SCALE_FACTOR and EFIS_FORM_FONT_PT; CTest runs each pair as its own test,

@@ -3,8 +3,8 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "form_behaviour.h"
-#include "registration_prefix.h"
+#include "gui/form_behaviour.h"
+#include "settings/registration_prefix.h"
 #include "ui_mainwindow.h"
 
 // Renders the form as the window shows it before anything is loaded (set up, its behaviour

@@ -24,7 +24,7 @@
 #include "dialog_answers.h"
 #include "emulator/efis_unit.h"
 #include "emulator/hidapi/emulated_hidapi.h"
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "tests/window_wait.h"
 
 // The identifiers one firmware generation uses on the wire.

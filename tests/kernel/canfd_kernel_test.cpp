@@ -20,7 +20,7 @@
 #include "comms/can_interfaces.h"
 #include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
-#include "device_events.h"
+#include "gui/device_events.h"
 #include "tests/kernel/kernel_test_support.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "tests/gui/dialog_answers.h"
 #include "tests/kernel/emu_process.h"
 #include "tests/window_wait.h"

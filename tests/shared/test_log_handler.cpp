@@ -4,7 +4,7 @@
 #include <QTextCodec>
 #include <string>
 
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "stdout_tee.h"
+#include "gui/stdout_tee.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "comms/can_msg_ids.h"
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "firmware_ops/firmware_ops.h"
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "tests/transfer/upload_file_support.h"
 #include "tests/window_wait.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "upload_progress_throttle.h"
+#include "gui/upload_progress_throttle.h"
 
 namespace {
 

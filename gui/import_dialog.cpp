@@ -1,4 +1,4 @@
-#include "import_dialog.h"
+#include "gui/import_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>

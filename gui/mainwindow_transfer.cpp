@@ -16,9 +16,9 @@
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
 #include "firmware_ops/transfer_plan.h"
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
+#include "gui/upload_progress_throttle.h"
 #include "ui_mainwindow.h"
-#include "upload_progress_throttle.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "mainwindow.h"
-#include "stdout_tee.h"
+#include "gui/mainwindow.h"
+#include "gui/stdout_tee.h"
 
 int main(int argc, char** argv) {
     // Started with a standard stream closed, the log copy's pipe or a settings file would take

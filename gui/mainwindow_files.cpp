@@ -15,8 +15,8 @@
 
 #include "EFIS_shared/get_set.h"
 #include "comms/comms.h"
-#include "import_dialog.h"
-#include "mainwindow.h"
+#include "gui/import_dialog.h"
+#include "gui/mainwindow.h"
 #include "settings/calibration_read.h"
 #include "settings/setting_names.h"
 #include "settings/settings_backup.h"

@@ -1,4 +1,4 @@
-#include "registration_prefix.h"
+#include "settings/registration_prefix.h"
 
 const char* const REGISTRATION_PREFIXES[NUM_REGISTRATION_PREFIXES] = {
     "N",  "C",  "G",   "F",  "D",    "I",  "EC", "PH", "SE", "LN", "OY", "OH", "SP", "OK", "HA",

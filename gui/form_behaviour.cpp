@@ -1,4 +1,4 @@
-#include "form_behaviour.h"
+#include "gui/form_behaviour.h"
 
 #include <QAbstractScrollArea>
 #include <QAbstractSpinBox>

@@ -1,4 +1,4 @@
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 
 #include <QCloseEvent>
 #include <QColor>
@@ -32,8 +32,8 @@
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
 #include "comms/usb_hid/USBHID.h"
-#include "form_behaviour.h"
-#include "registration_prefix.h"
+#include "gui/form_behaviour.h"
+#include "settings/registration_prefix.h"
 #include "ui_mainwindow.h"
 
 Settings_t user_config;

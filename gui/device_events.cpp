@@ -1,4 +1,4 @@
-#include "device_events.h"
+#include "gui/device_events.h"
 
 #include <libudev.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "stdout_tee.h"
+#include "gui/stdout_tee.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -12,7 +12,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "mainwindow.h"
+#include "gui/mainwindow.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
 #include "ui_mainwindow.h"
