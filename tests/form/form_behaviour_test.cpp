@@ -8,6 +8,7 @@
 
 #include "form_fixture.h"
 #include "gui/form_behaviour.h"
+#include "tests/qtest_registry.h"
 
 // The slider values beside the sliders and the mouse wheel that passes by unfocused controls.
 class FormBehaviourTest : public QObject {
@@ -160,5 +161,5 @@ void FormBehaviourTest::wheel() {
     QCOMPARE(event.isAccepted(), focused);
 }
 
-QTEST_MAIN(FormBehaviourTest)
+EFIS_QTEST(FormBehaviourTest);
 #include "form_behaviour_test.moc"

@@ -20,6 +20,7 @@
 #include "form_fixture.h"
 #include "gui/form_behaviour.h"
 #include "settings/registration_prefix.h"
+#include "tests/qtest_registry.h"
 
 // Every text of every tab fits its widget, at the Qt scale factor and application font size the
 // test runs with (QT_SCALE_FACTOR and EFIS_FORM_FONT_PT; CTest runs each pair as its own test,
@@ -282,5 +283,5 @@ void FormClippingTest::windowGrowsWithTheForm() {
     QCOMPARE(form->window->minimumSize(), form->window->minimumSizeHint());
 }
 
-QTEST_MAIN(FormClippingTest)
+EFIS_QTEST(FormClippingTest);
 #include "form_clipping_test.moc"

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "form_fixture.h"
+#include "tests/qtest_registry.h"
 
 // Which widgets the form holds, how its layouts arrange them, and in which order they are created
 // (the order decides the keyboard focus order, since the form sets no explicit tab order).
@@ -612,5 +613,5 @@ void FormStructureTest::buttonGroup() {
     QVERIFY(!random->isChecked());
 }
 
-QTEST_MAIN(FormStructureTest)
+EFIS_QTEST(FormStructureTest);
 #include "form_structure_test.moc"

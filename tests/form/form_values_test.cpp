@@ -19,6 +19,7 @@
 
 #include "form_fixture.h"
 #include "settings/setting_names.h"
+#include "tests/qtest_registry.h"
 
 // What the form shows right after set-up: texts, fonts, ranges, initial values and states.
 class FormValuesTest : public QObject {
@@ -693,5 +694,5 @@ void FormValuesTest::sizePolicyAndDirection() {
     QVERIFY(!form->ui.spinBox_vref->testAttribute(Qt::WA_SetLayoutDirection));
 }
 
-QTEST_MAIN(FormValuesTest)
+EFIS_QTEST(FormValuesTest);
 #include "form_values_test.moc"

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 using Edit = std::function<void(QWidget*)>;
 using Commands = std::vector<SetCommand>;
@@ -306,5 +307,5 @@ void EditsTest::colourPickerCancel() {
     QCOMPARE(status(), QStringLiteral("No changes to send"));
 }
 
-QTEST_MAIN(EditsTest)
+EFIS_QTEST(EditsTest);
 #include "test_edits.moc"

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 namespace {
 
@@ -568,5 +569,5 @@ void LoadSaveTest::rebootSendFailure() {
     QCOMPARE(emu_hid::unit().reboot_count(), 0u);
 }
 
-QTEST_MAIN(LoadSaveTest)
+EFIS_QTEST(LoadSaveTest);
 #include "test_load_save.moc"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 // The log sink as the program uses it: from several threads at once, and through qDebug with
 // the source context the build carries. (Its line formats are tested with the shared code.)
@@ -58,5 +59,5 @@ void LogContextTest::qDebugCarriesSourceContext() {
     QVERIFY2(text.contains("LogContextTest::qDebugCarriesSourceContext()"), text.constData());
 }
 
-QTEST_GUILESS_MAIN(LogContextTest)
+EFIS_QTEST_GUILESS(LogContextTest);
 #include "test_log_context.moc"

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 Q_DECLARE_METATYPE(Settings_t)
 
@@ -583,5 +584,5 @@ void MappingTest::termResistor() {
     QCOMPARE(save().enable_term_resistor, saved);
 }
 
-QTEST_MAIN(MappingTest)
+EFIS_QTEST(MappingTest);
 #include "test_mapping.moc"

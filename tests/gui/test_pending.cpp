@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 namespace {
 
@@ -184,5 +185,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PendingTest)
+EFIS_QTEST(PendingTest);
 #include "test_pending.moc"

@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 #include "tests/transfer/upload_file_support.h"
 
 namespace {
@@ -290,5 +291,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ReconnectTest)
+EFIS_QTEST(ReconnectTest);
 #include "test_reconnect.moc"

@@ -19,6 +19,7 @@
 #include "gui_test_support.h"
 #include "settings/settings_file.h"
 #include "tests/full_disk.h"
+#include "tests/qtest_registry.h"
 #include "tests/transfer/upload_file_support.h"
 
 using transfer_test::firmware_image;
@@ -328,5 +329,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SettingsFilesTest)
+EFIS_QTEST(SettingsFilesTest);
 #include "test_settings_files.moc"

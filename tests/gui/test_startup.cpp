@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "gui_test_support.h"
+#include "tests/qtest_registry.h"
 
 // Start-up of the window with and without a reachable unit.
 class StartupTest : public QObject {
@@ -154,5 +155,5 @@ void StartupTest::logLinesCarrySourceContext() {
     QVERIFY2(line.match(QString::fromLocal8Bit(log)).hasMatch(), log.constData());
 }
 
-QTEST_MAIN(StartupTest)
+EFIS_QTEST(StartupTest);
 #include "test_startup.moc"

@@ -26,6 +26,7 @@
 #include "emulator/hidapi/emulated_hidapi.h"
 #include "firmware_ops/firmware_ops.h"
 #include "gui/mainwindow.h"
+#include "tests/qtest_registry.h"
 #include "tests/transfer/upload_file_support.h"
 #include "tests/window_wait.h"
 
@@ -786,5 +787,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TransferWindowTest)
+EFIS_QTEST(TransferWindowTest);
 #include "transfer_window_test.moc"
