@@ -78,11 +78,6 @@ uint32_t unitsFromForm(const Ui::MainWindow* ui, uint32_t units, const QObject* 
     return units;
 }
 
-// The address type's two radio buttons, in the order of its items.
-std::array<QRadioButton*, 2> addressTypeButtons(const Ui::MainWindow* ui) {
-    return {ui->radioButton_use_icao, ui->radioButton_rand_icao};
-}
-
 // Typing or pasting into the one-line text fields: control characters (a tab, a line break)
 // never reach the record. Returns true when it had to clean the field, which then reports
 // the cleaned text through its own change signal.
@@ -163,9 +158,10 @@ void MainWindow::connectFormControls() {
     connect(ui->comboBox_emitter_cat, comboIndex, this, &MainWindow::onEmitterCatChanged);
     connect(ui->comboBox_map_view, comboIndex, this, &MainWindow::onMapViewChanged);
     connect(ui->comboBox_term_res, comboIndex, this, &MainWindow::onTermResChanged);
-    for (QRadioButton* button : addressTypeButtons(ui)) {
-        connect(button, &QRadioButton::toggled, this, &MainWindow::onIcaoAddressTypeChanged);
-    }
+    connect(ui->radioButton_use_icao, &QRadioButton::toggled, this,
+            &MainWindow::onIcaoAddressTypeChanged);
+    connect(ui->radioButton_rand_icao, &QRadioButton::toggled, this,
+            &MainWindow::onIcaoAddressTypeChanged);
     connect(ui->backlight_slider, &QSlider::valueChanged, this,
             &MainWindow::onBacklightBrightnessChanged);
     connect(ui->text_bg_alpha_slider, &QSlider::valueChanged, this,
@@ -208,7 +204,8 @@ void MainWindow::updateUIFromConfig() {
     }
     const int addressType =
         choice_item(setting_of_element(ICAO_ADDR_TYPE_INDEX), user_config.icao_address_type);
-    addressTypeButtons(ui).at(static_cast<size_t>(addressType))->setChecked(true);
+    // The two radio buttons stand for the address type's two items.
+    (addressType == 1 ? ui->radioButton_rand_icao : ui->radioButton_use_icao)->setChecked(true);
 
     for (QObject* widget : blocked) {
         widget->blockSignals(false);

@@ -103,7 +103,7 @@ int unit_item(size_t group, uint32_t units) {
             shown = i;
         }
     }
-    return shown < 0 ? g.unset : shown;
+    return shown < 0 ? g.items.unlisted : shown;
 }
 
 uint32_t units_with_item(uint32_t units, size_t group, int item) {

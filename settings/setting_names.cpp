@@ -51,10 +51,10 @@ constexpr ChoiceList list(const SettingChoice (&items)[N], int unlisted, bool by
 }
 
 const std::array<UnitGroup, kUnitGroupCount> kUnitGroups = {{
-    {list(kAirspeed, 0), 1, false},
-    {list(kAltitude, 0), 0, true},
-    {list(kTemperature, 0), 0, true},
-    {list(kPressure, 0), 0, true},
+    {list(kAirspeed, 1), false},
+    {list(kAltitude, 0), true},
+    {list(kTemperature, 0), true},
+    {list(kPressure, 0), true},
 }};
 
 constexpr SettingRange kUnlimited{false, 0, 0, 0, 0};

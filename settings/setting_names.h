@@ -77,11 +77,9 @@ int setting_by_name(const QString& name);
 size_t setting_of_element(settings_struct_index index);
 
 // The four groups of the units word (airspeed, altitude, temperature, pressure); each item's
-// word is its one bit.
+// word is its one bit, and with none of them set the list's unlisted item shows.
 struct UnitGroup {
     ChoiceList items;
-    // With none of the group's bits set, this item shows.
-    int unset;
     // With several bits set, the last of them shows, else the first.
     bool last_wins;
 };
