@@ -61,7 +61,7 @@ uint32_t number_word(size_t setting, double value) {
     switch (def.kind) {
     case SettingKind::Volts:
         return static_cast<uint32_t>(
-            static_cast<int32_t>(within(def.range, value, 0, 0xFFFF) * 10.0));
+            static_cast<int32_t>(within(def.range, value, 0, 6553.5) * 10.0));
     case SettingKind::Correction: {
         const auto narrowed = static_cast<float>(within(def.range, value, -3.4e38, 3.4e38));
         uint32_t bits = 0;
