@@ -29,6 +29,7 @@ class DeviceEvents;
 class QAction;
 class QActionGroup;
 class QCloseEvent;
+class QColor;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -128,11 +129,18 @@ private slots:
     void onRebootClicked();
 
 private:
+    // The settings form: its signals to the edit slots, filling it from the working record,
+    // and the edits back into the record.
+    void connectFormControls();
     void updateUIFromConfig();
     // The element value the form shows, encoded as the record holds it; false for an element
     // the form does not show.
     bool formValue(settings_struct_index index, uint32_t* value) const;
-    uint32_t ownshipIcaoFromIcaoField() const;
+    void numberEdited(settings_struct_index index, double value);
+    void choiceEdited(settings_struct_index index, int item);
+    void controlEdited(settings_struct_index index);
+    // The colour dialog for a colour button; a colour chosen is an edit.
+    void pickColour(settings_struct_index index, const QColor& custom, const QString& title);
     // Reads the unit's record into the form. With `editsKept` (the outcome text then), edits
     // not sent stay as edits over it.
     void loadConfigFromDevice(const QString& editsKept = QString());

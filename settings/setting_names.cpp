@@ -10,112 +10,17 @@
 
 namespace {
 
-// How a setting's words read in the form's terms.
-enum class Kind {
-    Units,
-    Speed,
-    Volts,
-    Registration,
-    Colour,
-    Number,
-    Correction,
-    Icao,
-    IcaoType,
-    Emitter,
-    TermResistor,
-    MapView,
-};
-
-constexpr SettingRange kUnlimited{false, 0, 0};
-
-// The ranges are those of the form's spin boxes and sliders (mainwindow.ui).
-const std::array<SettingDef, kSettingCount> kSettings = {{
-    {"units", UNITS_VALUE_INDEX, 1, false, kUnlimited},
-    {"vmin", VMIN_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vs0", VS0_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vs1", VS1_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vfe", VFE_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vn0", VN0_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vne", VNE_INDEX, 1, false, SettingRange{true, 0, 240}},
-    {"vref", APPROACHSPEED_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"vlo", VLO_INDEX, 1, false, SettingRange{true, 0, 255}},
-    {"min_volts_warning", MIN_VOLTS_INDEX, 1, false, SettingRange{true, 5, 65}},
-    {"max_volts_warning", MAX_VOLTS_INDEX, 1, false, SettingRange{true, 5, 65}},
-    {"registration", REGISTRATION_1_INDEX, 3, true, kUnlimited},
-    {"sky_color_0", SKY_COLOR_0_INDEX, 1, false, kUnlimited},
-    {"sky_color_1", SKY_COLOR_1_INDEX, 1, false, kUnlimited},
-    {"ground_color_0", GROUND_COLOR_0_INDEX, 1, false, kUnlimited},
-    {"ground_color_1", GROUND_COLOR_1_INDEX, 1, false, kUnlimited},
-    {"approach_indicator_color", APPROACH_COLOR_INDEX, 1, false, kUnlimited},
-    {"airplane_color", AIRPLANE_COLOR_INDEX, 1, false, kUnlimited},
-    {"green_arc_color", GREEN_ARC_COLOR_INDEX, 1, false, kUnlimited},
-    {"yellow_arc_color", YELLOW_ARC_COLOR_INDEX, 1, false, kUnlimited},
-    {"red_arc_color", RED_ARC_COLOR_INDEX, 1, false, kUnlimited},
-    {"gear_indicator_color", GEAR_INDI_COLOR_INDEX, 1, false, kUnlimited},
-    {"backlight_brightness", BACKLIGHT_BRIGHTNESS_INDEX, 1, false, SettingRange{true, 0, 21}},
-    {"roll_correction", ROLL_CORRECTION_INDEX, 1, false, SettingRange{true, -90, 90}},
-    {"pitch_correction", PITCH_CORRECTION_INDEX, 1, false, SettingRange{true, -90, 90}},
-    {"min_volts_alert", MIN_VOLTS_ALERT_INDEX, 1, false, SettingRange{true, 5, 65}},
-    {"max_volts_alert", MAX_VOLTS_ALERT_INDEX, 1, false, SettingRange{true, 5, 65}},
-    {"text_bg_alpha", TEXT_BG_ALPHA_INDEX, 1, false, SettingRange{true, 0, 254}},
-    {"use_mag_heading", USE_MAG_INDEX, 1, false, kUnlimited},
-    {"ownship_icao", OWNSHIP_ICAO_INDEX, 1, true, kUnlimited},
-    {"icao_address_type", ICAO_ADDR_TYPE_INDEX, 1, true, kUnlimited},
-    {"emitter_cat", EMITTER_CAT_INDEX, 1, true, kUnlimited},
-    {"termination_resistor", TERM_RESISTOR_INDEX, 1, false, kUnlimited},
-    {"map_view", MAP_DIR_INDEX, 1, false, kUnlimited},
-}};
-
-Kind kind_of(settings_struct_index first) {
-    switch (first) {
-    case UNITS_VALUE_INDEX:
-        return Kind::Units;
-    case MIN_VOLTS_INDEX:
-    case MAX_VOLTS_INDEX:
-    case MIN_VOLTS_ALERT_INDEX:
-    case MAX_VOLTS_ALERT_INDEX:
-        return Kind::Volts;
-    case REGISTRATION_1_INDEX:
-        return Kind::Registration;
-    case ROLL_CORRECTION_INDEX:
-    case PITCH_CORRECTION_INDEX:
-        return Kind::Correction;
-    case BACKLIGHT_BRIGHTNESS_INDEX:
-    case TEXT_BG_ALPHA_INDEX:
-    case USE_MAG_INDEX:
-        return Kind::Number;
-    case OWNSHIP_ICAO_INDEX:
-        return Kind::Icao;
-    case ICAO_ADDR_TYPE_INDEX:
-        return Kind::IcaoType;
-    case EMITTER_CAT_INDEX:
-        return Kind::Emitter;
-    case TERM_RESISTOR_INDEX:
-        return Kind::TermResistor;
-    case MAP_DIR_INDEX:
-        return Kind::MapView;
-    default:
-        break;
-    }
-    return first >= VMIN_INDEX && first <= VLO_INDEX ? Kind::Speed : Kind::Colour;
-}
-
-struct Choice {
-    uint32_t word;
-    const char* text;  // UTF-8, as the form's control shows it
-};
-
 // The three speed units and the three pairs of the units word, bit by bit.
-const Choice kAirspeed[] = {{1u << 0, "MPH"}, {1u << 1, "Knots"}, {1u << 2, "KPH"}};
-const Choice kAltitude[] = {{1u << 3, "Feet"}, {1u << 4, "Meters"}};
-const Choice kTemperature[] = {{1u << 5, "Fahrenheit"}, {1u << 6, "Celsius"}};
-const Choice kPressure[] = {{1u << 7, "InHg"}, {1u << 8, "Mbar"}};
+const SettingChoice kAirspeed[] = {{1u << 0, "MPH"}, {1u << 1, "Knots"}, {1u << 2, "KPH"}};
+const SettingChoice kAltitude[] = {{1u << 3, "Feet"}, {1u << 4, "Meters"}};
+const SettingChoice kTemperature[] = {{1u << 5, "Fahrenheit"}, {1u << 6, "Celsius"}};
+const SettingChoice kPressure[] = {{1u << 7, "InHg"}, {1u << 8, "Mbar"}};
 constexpr uint32_t kUnitBits = 0x1FF;
 
-const Choice kIcaoType[] = {{0, "Use ICAO #"}, {1, "Random ICAO #"}};
-const Choice kTermResistor[] = {{1, "Enable"}, {0, "Disable"}};
-const Choice kMapView[] = {{0, "North Up"}, {1, "Track Up"}};
-const Choice kEmitter[] = {
+const SettingChoice kIcaoType[] = {{0, "Use ICAO #"}, {1, "Random ICAO #"}};
+const SettingChoice kTermResistor[] = {{1, "Enable"}, {0, "Disable"}};
+const SettingChoice kMapView[] = {{0, "North Up"}, {1, "Track Up"}};
+const SettingChoice kEmitter[] = {
     {0, "A0 : Reserved"},
     {1, "A1 : Light (< 15.5k lbs)"},
     {2, "A2 : Small (15.5k to 75k lbs)"},
@@ -141,8 +46,98 @@ const Choice kEmitter[] = {
 };
 
 template <size_t N>
-const Choice* choice_of_word(const Choice (&choices)[N], uint32_t word) {
-    for (const Choice& c : choices) {
+constexpr ChoiceList list(const SettingChoice (&items)[N], int unlisted, bool by_code = false) {
+    return ChoiceList{items, static_cast<int>(N), unlisted, by_code};
+}
+
+const std::array<UnitGroup, kUnitGroupCount> kUnitGroups = {{
+    {list(kAirspeed, 1), false},
+    {list(kAltitude, 0), true},
+    {list(kTemperature, 0), true},
+    {list(kPressure, 0), true},
+}};
+
+constexpr SettingRange kUnlimited{false, 0, 0, 0, 0};
+constexpr ChoiceList kNoList{nullptr, 0, 0, false};
+
+constexpr SettingRange whole(double high, double step = 1) {
+    return SettingRange{true, 0, high, 0, step};
+}
+constexpr SettingRange tenths(double low, double high) {
+    return SettingRange{true, low, high, 1, 0.1};
+}
+
+constexpr const char* kSpeed = "a whole number from 0 to 255";
+constexpr const char* kVolts = "volts with at most one decimal, from 0 to 6553.5";
+constexpr const char* kColour = "a colour \"#rrggbb\" or \"#aarrggbb\"";
+constexpr const char* kNumber = "a whole number from 0 to 4294967295";
+constexpr const char* kDegrees = "degrees as a decimal number";
+
+// The ranges are those the form's spin boxes and sliders offer; the window sets them from here.
+const std::array<SettingDef, kSettingCount> kSettings = {{
+    {"units", UNITS_VALUE_INDEX, 1, false, SettingKind::Units, kUnlimited, kNoList,
+     "four unit texts such as \"Knots, Feet, Fahrenheit, InHg\""},
+    {"vmin", VMIN_INDEX, 1, false, SettingKind::Speed, whole(255, 10), kNoList, kSpeed},
+    {"vs0", VS0_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"vs1", VS1_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"vfe", VFE_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"vn0", VN0_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"vne", VNE_INDEX, 1, false, SettingKind::Speed, whole(240), kNoList, kSpeed},
+    {"vref", APPROACHSPEED_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"vlo", VLO_INDEX, 1, false, SettingKind::Speed, whole(255), kNoList, kSpeed},
+    {"min_volts_warning", MIN_VOLTS_INDEX, 1, false, SettingKind::Volts, tenths(5, 65), kNoList,
+     kVolts},
+    {"max_volts_warning", MAX_VOLTS_INDEX, 1, false, SettingKind::Volts, tenths(5, 65), kNoList,
+     kVolts},
+    {"registration", REGISTRATION_1_INDEX, 3, true, SettingKind::Registration, kUnlimited, kNoList,
+     "at most 11 Latin-1 characters, none of them NUL or \u00FF"},
+    {"sky_color_0", SKY_COLOR_0_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList, kColour},
+    {"sky_color_1", SKY_COLOR_1_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList, kColour},
+    {"ground_color_0", GROUND_COLOR_0_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"ground_color_1", GROUND_COLOR_1_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"approach_indicator_color", APPROACH_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited,
+     kNoList, kColour},
+    {"airplane_color", AIRPLANE_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"green_arc_color", GREEN_ARC_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"yellow_arc_color", YELLOW_ARC_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"red_arc_color", RED_ARC_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited, kNoList,
+     kColour},
+    {"gear_indicator_color", GEAR_INDI_COLOR_INDEX, 1, false, SettingKind::Colour, kUnlimited,
+     kNoList, kColour},
+    {"backlight_brightness", BACKLIGHT_BRIGHTNESS_INDEX, 1, false, SettingKind::Number, whole(21),
+     kNoList, kNumber},
+    {"roll_correction", ROLL_CORRECTION_INDEX, 1, false, SettingKind::Correction, tenths(-90, 90),
+     kNoList, kDegrees},
+    {"pitch_correction", PITCH_CORRECTION_INDEX, 1, false, SettingKind::Correction, tenths(-90, 90),
+     kNoList, kDegrees},
+    {"min_volts_alert", MIN_VOLTS_ALERT_INDEX, 1, false, SettingKind::Volts, tenths(5, 65), kNoList,
+     kVolts},
+    {"max_volts_alert", MAX_VOLTS_ALERT_INDEX, 1, false, SettingKind::Volts, tenths(5, 65), kNoList,
+     kVolts},
+    {"text_bg_alpha", TEXT_BG_ALPHA_INDEX, 1, false, SettingKind::Number, whole(254), kNoList,
+     kNumber},
+    {"use_mag_heading", USE_MAG_INDEX, 1, false, SettingKind::Number, kUnlimited, kNoList, kNumber},
+    {"ownship_icao", OWNSHIP_ICAO_INDEX, 1, true, SettingKind::Icao, kUnlimited, kNoList,
+     "six hexadecimal digits"},
+    // Any word but 1 shows as the address in use; any but 0 as the resistor enabled.
+    {"icao_address_type", ICAO_ADDR_TYPE_INDEX, 1, true, SettingKind::Choice, kUnlimited,
+     list(kIcaoType, 0), "\"Use ICAO #\" or \"Random ICAO #\""},
+    {"emitter_cat", EMITTER_CAT_INDEX, 1, true, SettingKind::Choice, kUnlimited,
+     list(kEmitter, kNearestItem, true),
+     "an emitter category such as \"A1 : Light (< 15.5k lbs)\" or \"A1\""},
+    {"termination_resistor", TERM_RESISTOR_INDEX, 1, false, SettingKind::Choice, kUnlimited,
+     list(kTermResistor, 0), "\"Enable\" or \"Disable\""},
+    {"map_view", MAP_DIR_INDEX, 1, false, SettingKind::Choice, kUnlimited, list(kMapView, 0),
+     "\"North Up\" or \"Track Up\""},
+}};
+
+const SettingChoice* choice_of_word(const ChoiceList& choices, uint32_t word) {
+    for (const SettingChoice& c : choices) {
         if (c.word == word) {
             return &c;
         }
@@ -151,10 +146,9 @@ const Choice* choice_of_word(const Choice (&choices)[N], uint32_t word) {
 }
 
 // Surrounding blanks are not part of a choice: one emitter text ends in a blank.
-template <size_t N>
-const Choice* choice_of_text(const Choice (&choices)[N], const QString& text) {
+const SettingChoice* choice_of_text(const ChoiceList& choices, const QString& text) {
     const QString wanted = text.trimmed();
-    for (const Choice& c : choices) {
+    for (const SettingChoice& c : choices) {
         if (QString::fromUtf8(c.text).trimmed() == wanted) {
             return &c;
         }
@@ -191,10 +185,10 @@ QString quoted(const QString& text) {
     return QStringLiteral("\"%1\"").arg(shown(text));
 }
 
-template <size_t N>
-const Choice* set_choice(const Choice (&choices)[N], uint32_t word) {
-    const Choice* found = nullptr;
-    for (const Choice& c : choices) {
+// The one item of a units group whose bit is set, or null.
+const SettingChoice* set_choice(const ChoiceList& choices, uint32_t word) {
+    const SettingChoice* found = nullptr;
+    for (const SettingChoice& c : choices) {
         if ((word & c.word) != 0) {
             if (found != nullptr) {
                 return nullptr;
@@ -209,10 +203,9 @@ QString units_text(uint32_t word) {
     if ((word & ~kUnitBits) != 0) {
         return hex_word(word);
     }
-    const Choice* parts[] = {set_choice(kAirspeed, word), set_choice(kAltitude, word),
-                             set_choice(kTemperature, word), set_choice(kPressure, word)};
     QStringList texts;
-    for (const Choice* c : parts) {
+    for (const UnitGroup& group : kUnitGroups) {
+        const SettingChoice* c = set_choice(group.items, word);
         if (c == nullptr) {
             return hex_word(word);
         }
@@ -223,14 +216,12 @@ QString units_text(uint32_t word) {
 
 bool parse_units(const QString& text, uint32_t* word) {
     const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 4) {
+    if (parts.size() != static_cast<int>(kUnitGroupCount)) {
         return false;
     }
-    const Choice* chosen[] = {
-        choice_of_text(kAirspeed, parts[0]), choice_of_text(kAltitude, parts[1]),
-        choice_of_text(kTemperature, parts[2]), choice_of_text(kPressure, parts[3])};
     uint32_t value = 0;
-    for (const Choice* c : chosen) {
+    for (size_t g = 0; g < kUnitGroupCount; ++g) {
+        const SettingChoice* c = choice_of_text(kUnitGroups[g].items, parts[static_cast<int>(g)]);
         if (c == nullptr) {
             return false;
         }
@@ -324,15 +315,21 @@ bool parse_icao(const QString& text, uint32_t* word) {
     return true;
 }
 
-template <size_t N>
-QString choice_text(const Choice (&choices)[N], uint32_t word) {
-    const Choice* c = choice_of_word(choices, word);
+QString choice_text(const ChoiceList& choices, uint32_t word) {
+    const SettingChoice* c = choice_of_word(choices, word);
     return c != nullptr ? QString::fromUtf8(c->text) : hex_word(word);
 }
 
-template <size_t N>
-bool parse_choice(const Choice (&choices)[N], const QString& text, uint32_t* word) {
-    const Choice* c = choice_of_text(choices, text);
+// An item by its text or, where the list allows, by its code alone ("A5").
+bool parse_choice(const ChoiceList& choices, const QString& text, uint32_t* word) {
+    const SettingChoice* c = choice_of_text(choices, text);
+    for (auto item = choices.begin(); c == nullptr && choices.by_code && item != choices.end();
+         ++item) {
+        if (QString::fromUtf8(item->text).left(2).compare(text.trimmed(), Qt::CaseInsensitive) ==
+            0) {
+            c = item;
+        }
+    }
     if (c == nullptr) {
         return false;
     }
@@ -340,91 +337,41 @@ bool parse_choice(const Choice (&choices)[N], const QString& text, uint32_t* wor
     return true;
 }
 
-// An emitter category by its text or by its code alone ("A5").
-bool parse_emitter(const QString& text, uint32_t* word) {
-    if (parse_choice(kEmitter, text, word)) {
-        return true;
-    }
-    for (const Choice& c : kEmitter) {
-        if (QString::fromUtf8(c.text).left(2).compare(text.trimmed(), Qt::CaseInsensitive) == 0) {
-            *word = c.word;
-            return true;
-        }
-    }
-    return false;
-}
-
-QString expected(Kind kind) {
-    switch (kind) {
-    case Kind::Units:
-        return QStringLiteral("four unit texts such as \"Knots, Feet, Fahrenheit, InHg\"");
-    case Kind::Speed:
-        return QStringLiteral("a whole number from 0 to 255");
-    case Kind::Volts:
-        return QStringLiteral("volts with at most one decimal, from 0 to 6553.5");
-    case Kind::Registration:
-        return QStringLiteral("at most 11 Latin-1 characters, none of them NUL or \u00FF");
-    case Kind::Colour:
-        return QStringLiteral("a colour \"#rrggbb\" or \"#aarrggbb\"");
-    case Kind::Number:
-        return QStringLiteral("a whole number from 0 to 4294967295");
-    case Kind::Correction:
-        return QStringLiteral("degrees as a decimal number");
-    case Kind::Icao:
-        return QStringLiteral("six hexadecimal digits");
-    case Kind::IcaoType:
-        return QStringLiteral("\"Use ICAO #\" or \"Random ICAO #\"");
-    case Kind::Emitter:
-        return QStringLiteral("an emitter category such as \"A1 : Light (< 15.5k lbs)\" or \"A1\"");
-    case Kind::TermResistor:
-        return QStringLiteral("\"Enable\" or \"Disable\"");
-    case Kind::MapView:
-        return QStringLiteral("\"North Up\" or \"Track Up\"");
-    }
-    return QString();
-}
-
 // Parses one word of a single-element setting; a word the form's terms cannot state may be
 // given as itself where human_value would write it so.
-bool parse_single(Kind kind, const QString& text, uint32_t* word) {
-    switch (kind) {
-    case Kind::Units:
+bool parse_single(const SettingDef& def, const QString& text, uint32_t* word) {
+    switch (def.kind) {
+    case SettingKind::Units:
         return parse_units(text, word) || parse_own_word(text, word);
-    case Kind::Speed:
+    case SettingKind::Speed:
         return parse_whole(text, 0xFF, word);
-    case Kind::Volts:
+    case SettingKind::Volts:
         return parse_volts(text, word);
-    case Kind::Colour:
+    case SettingKind::Colour:
         return parse_colour(text, word);
-    case Kind::Number:
+    case SettingKind::Number:
         return parse_whole(text, 0xFFFFFFFFu, word);
-    case Kind::Correction:
+    case SettingKind::Correction:
         return parse_float_text(text, word) || parse_own_word(text, word);
-    case Kind::Icao:
+    case SettingKind::Icao:
         return parse_icao(text, word) || parse_own_word(text, word);
-    case Kind::IcaoType:
-        return parse_choice(kIcaoType, text, word) || parse_own_word(text, word);
-    case Kind::Emitter:
-        return parse_emitter(text, word) || parse_own_word(text, word);
-    case Kind::TermResistor:
-        return parse_choice(kTermResistor, text, word) || parse_own_word(text, word);
-    case Kind::MapView:
-        return parse_choice(kMapView, text, word) || parse_own_word(text, word);
-    case Kind::Registration:
+    case SettingKind::Choice:
+        return parse_choice(def.choices, text, word) || parse_own_word(text, word);
+    case SettingKind::Registration:
         break;
     }
     return false;
 }
 
 // The word in the form's terms, to compare with the control's range; NaN where it has none.
-double form_value(Kind kind, uint32_t word) {
+double form_value(SettingKind kind, uint32_t word) {
     switch (kind) {
-    case Kind::Speed:
-    case Kind::Number:
+    case SettingKind::Speed:
+    case SettingKind::Number:
         return static_cast<double>(word);
-    case Kind::Volts:
+    case SettingKind::Volts:
         return word / 10.0;
-    case Kind::Correction: {
+    case SettingKind::Correction: {
         float f = 0;
         std::memcpy(&f, &word, sizeof(f));
         return static_cast<double>(f);
@@ -435,7 +382,7 @@ double form_value(Kind kind, uint32_t word) {
     return std::nan("");
 }
 
-bool in_range(const SettingRange& range, Kind kind, uint32_t word) {
+bool in_range(const SettingRange& range, SettingKind kind, uint32_t word) {
     const double value = form_value(kind, word);
     return value >= range.low && value <= range.high;
 }
@@ -446,6 +393,10 @@ const std::array<SettingDef, kSettingCount>& settings_table() {
     return kSettings;
 }
 
+const std::array<UnitGroup, kUnitGroupCount>& unit_groups() {
+    return kUnitGroups;
+}
+
 int setting_by_name(const QString& name) {
     for (size_t s = 0; s < kSettings.size(); ++s) {
         if (name == QLatin1String(kSettings[s].name)) {
@@ -453,6 +404,14 @@ int setting_by_name(const QString& name) {
         }
     }
     return -1;
+}
+
+size_t setting_of_element(settings_struct_index index) {
+    size_t setting = 0;
+    while (setting + 1 < kSettings.size() && kSettings[setting + 1].first <= index) {
+        ++setting;
+    }
+    return setting;
 }
 
 std::vector<uint32_t> setting_words(const Settings_t& record, size_t setting) {
@@ -469,30 +428,25 @@ std::vector<uint32_t> setting_words(const Settings_t& record, size_t setting) {
 QString human_value(const Settings_t& record, size_t setting) {
     const std::vector<uint32_t> words = setting_words(record, setting);
     const uint32_t word = words.front();
-    switch (kind_of(kSettings.at(setting).first)) {
-    case Kind::Units:
+    const SettingDef& def = kSettings.at(setting);
+    switch (def.kind) {
+    case SettingKind::Units:
         return units_text(word);
-    case Kind::Speed:
-    case Kind::Number:
+    case SettingKind::Speed:
+    case SettingKind::Number:
         return QString::number(word);
-    case Kind::Volts:
+    case SettingKind::Volts:
         return volts_text(word);
-    case Kind::Registration:
+    case SettingKind::Registration:
         return registration_text(words);
-    case Kind::Colour:
+    case SettingKind::Colour:
         return colour_text(word);
-    case Kind::Correction:
+    case SettingKind::Correction:
         return float_text(word);
-    case Kind::Icao:
+    case SettingKind::Icao:
         return icao_text(word);
-    case Kind::IcaoType:
-        return choice_text(kIcaoType, word);
-    case Kind::Emitter:
-        return choice_text(kEmitter, word);
-    case Kind::TermResistor:
-        return choice_text(kTermResistor, word);
-    case Kind::MapView:
-        return choice_text(kMapView, word);
+    case SettingKind::Choice:
+        return choice_text(def.choices, word);
     }
     return QString();
 }
@@ -500,25 +454,25 @@ QString human_value(const Settings_t& record, size_t setting) {
 bool parse_human(size_t setting, const QString& text, ValueLimits limits,
                  std::vector<uint32_t>* words, QString* error) {
     const SettingDef& def = kSettings.at(setting);
-    const Kind kind = kind_of(def.first);
     std::vector<uint32_t> parsed;
     bool ok = false;
-    if (kind == Kind::Registration) {
+    if (def.kind == SettingKind::Registration) {
         ok = parse_registration(text, &parsed);
     } else {
         uint32_t word = 0;
-        ok = parse_single(kind, text, &word);
+        ok = parse_single(def, text, &word);
         parsed.assign(1, word);
     }
     if (!ok) {
         if (error != nullptr) {
-            *error = QStringLiteral("%1 is not %2").arg(quoted(text), expected(kind));
+            *error =
+                QStringLiteral("%1 is not %2").arg(quoted(text), QString::fromUtf8(def.accepted));
         }
         return false;
     }
     uint32_t own = 0;
     if (limits == ValueLimits::Form && def.range.limited && !parse_own_word(text, &own) &&
-        !in_range(def.range, kind, parsed.front())) {
+        !in_range(def.range, def.kind, parsed.front())) {
         if (error != nullptr) {
             *error = QStringLiteral("%1 is out of range (%2 to %3)")
                          .arg(shown(text.trimmed()), QString::number(def.range.low),
@@ -533,11 +487,13 @@ bool parse_human(size_t setting, const QString& text, ValueLimits limits,
 }
 
 bool word_fits(settings_struct_index index, uint32_t word) {
-    if (index >= VMIN_INDEX && index <= VLO_INDEX) {
+    switch (kSettings[setting_of_element(index)].kind) {
+    case SettingKind::Speed:
         return word <= 0xFF;
-    }
-    if (kind_of(index) == Kind::Volts) {
+    case SettingKind::Volts:
         return word <= 0xFFFF;
+    default:
+        break;
     }
     return true;
 }

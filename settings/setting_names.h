@@ -1,5 +1,6 @@
-// The settings as a user and a settings file see them: stable names, the elements each one
-// covers, and its value in the form's own terms. Plain C++ with Qt Core strings.
+// The settings as a user, a settings file and the window see them: stable names, the elements
+// each one covers, what kind of value it is, the values its control offers, and its value in
+// the form's own terms. Plain C++ with Qt Core strings.
 #pragma once
 
 #include <QString>
@@ -10,6 +11,19 @@
 
 #include "EFIS_shared/settings_types.h"
 
+// How a setting's words read in the form's terms.
+enum class SettingKind {
+    Units,         // the units bits: one item from each of four groups
+    Speed,         // a V-speed, a whole number
+    Volts,         // tenths of a volt, shown in volts
+    Registration,  // up to 11 Latin-1 characters over three words, first byte most significant
+    Colour,        // 0xAARRGGBB; the form shows the red, green and blue only
+    Number,        // a whole number
+    Correction,    // degrees as an IEEE 754 single
+    Icao,          // a 24-bit address as six hexadecimal digits
+    Choice,        // a word from a list
+};
+
 // The values the window's control for a setting offers, in the form's terms (knots, volts,
 // degrees, slider steps). A setting chosen from a list, typed as text or without a control
 // has none.
@@ -17,14 +31,40 @@ struct SettingRange {
     bool limited;
     double low;
     double high;
+    int decimals;  // digits after the point the control shows and keeps
+    double step;   // one arrow key or wheel notch
 };
+
+// One item of a list, in the order its control shows it.
+struct SettingChoice {
+    uint32_t word;
+    const char* text;  // UTF-8, as the form's control shows it
+};
+
+struct ChoiceList {
+    const SettingChoice* items;
+    int count;
+    // A word no item has shows as this item; kNearestItem: as the item whose position is
+    // nearest the word read as a signed number.
+    int unlisted;
+    // An item may also be given by the first two characters of its text ("A5").
+    bool by_code;
+
+    const SettingChoice* begin() const { return items; }
+    const SettingChoice* end() const { return items + count; }
+};
+
+inline constexpr int kNearestItem = -1;
 
 struct SettingDef {
     const char* name;             // stable snake-case name, e.g. "vne"
     settings_struct_index first;  // first element it covers
     int count;                    // elements covered: 3 for the registration, else 1
     bool identity;                // belongs to the aircraft's identity, not to its display
+    SettingKind kind;
     SettingRange range;
+    ChoiceList choices;    // the list of a Choice setting, else empty
+    const char* accepted;  // what a value in the form's terms may be, for messages
 };
 
 // 34 settings covering the 36 data elements, in index order.
@@ -33,6 +73,18 @@ const std::array<SettingDef, kSettingCount>& settings_table();
 
 // The setting of that name, or -1.
 int setting_by_name(const QString& name);
+// The setting covering the data element.
+size_t setting_of_element(settings_struct_index index);
+
+// The four groups of the units word (airspeed, altitude, temperature, pressure); each item's
+// word is its one bit, and with none of them set the list's unlisted item shows.
+struct UnitGroup {
+    ChoiceList items;
+    // With several bits set, the last of them shows, else the first.
+    bool last_wins;
+};
+constexpr size_t kUnitGroupCount = 4;
+const std::array<UnitGroup, kUnitGroupCount>& unit_groups();
 
 // The setting's words as the record holds them, in element order.
 std::vector<uint32_t> setting_words(const Settings_t& record, size_t setting);

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "form_fixture.h"
+#include "gui/form_controls.h"
 #include "settings/setting_names.h"
 #include "tests/qtest_registry.h"
 
@@ -469,7 +470,8 @@ void FormValuesTest::slider() {
 namespace {
 
 // The settings table bounds values given in the form's terms (efis-cli, files) to what these
-// controls offer: every range there has its control here, with the same ends.
+// controls offer, and the window gives the controls those values: every range there has its
+// control here.
 const std::pair<const char*, const char*> kRangedControls[] = {
     {"vmin", "spinBox_vmin"},
     {"vs0", "spinBox_vs0"},
@@ -515,8 +517,19 @@ void FormValuesTest::settingRanges() {
     QVERIFY(range.limited);
     QWidget* widget = form->find<QWidget>(control);
     QVERIFY(widget != nullptr);
+    // Whatever the form file says, the window's set-up gives the control its setting's values.
+    const bool decimal = widget->property("decimals").isValid();
+    for (const char* property : {"minimum", "maximum", "singleStep"}) {
+        widget->setProperty(property, 3);
+    }
+    if (decimal) {
+        widget->setProperty("decimals", 3);
+    }
+    applySettingRanges(&form->ui);
     QCOMPARE(widget->property("minimum").toDouble(), range.low);
     QCOMPARE(widget->property("maximum").toDouble(), range.high);
+    QCOMPARE(widget->property("singleStep").toDouble(), range.step);
+    QCOMPARE(decimal ? widget->property("decimals").toInt() : 0, range.decimals);
 }
 
 void FormValuesTest::comboItems_data() {
