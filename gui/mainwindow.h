@@ -187,6 +187,7 @@ private:
     // While an upload owns the link, the settings actions must not reach it.
     bool transferRunning() const;
     bool refuseWhileTransferring();
+    bool refuseSettingsAction();
     void setDeviceActionsEnabled(bool enabled);
     void onFirmwareUploadFinished();
     void onAirportUploadFinished();

@@ -16,13 +16,19 @@ const QString kNoLinkStatus =
 
 }  // namespace
 
-void MainWindow::loadConfigFromDevice(const QString& editsKept) {
+// Load, Update, Save and Reboot need the unit and the link to themselves: without a link the
+// status bar says so; during a transfer refuseWhileTransferring does.
+bool MainWindow::refuseSettingsAction() {
     if (!linkReady()) {
         qDebug() << "No communication interface connected";
         statusBar()->showMessage(kNoLinkStatus, 0);
-        return;
+        return true;
     }
-    if (refuseWhileTransferring()) {
+    return refuseWhileTransferring();
+}
+
+void MainWindow::loadConfigFromDevice(const QString& editsKept) {
+    if (refuseSettingsAction()) {
         return;
     }
 
@@ -126,12 +132,7 @@ void MainWindow::onLoadClicked() {
 }
 
 void MainWindow::onUpdateClicked() {
-    if (!linkReady()) {
-        qDebug() << "No communication interface connected";
-        statusBar()->showMessage(kNoLinkStatus, 0);
-        return;
-    }
-    if (refuseWhileTransferring()) {
+    if (refuseSettingsAction()) {
         return;
     }
     if (changed_values.empty()) {
@@ -160,12 +161,7 @@ void MainWindow::onUpdateClicked() {
 }
 
 void MainWindow::onSaveClicked() {
-    if (!linkReady()) {
-        qDebug() << "No communication interface connected";
-        statusBar()->showMessage(kNoLinkStatus, 0);
-        return;
-    }
-    if (refuseWhileTransferring()) {
+    if (refuseSettingsAction()) {
         return;
     }
 
@@ -218,12 +214,7 @@ void MainWindow::onSaveClicked() {
 }
 
 void MainWindow::onRebootClicked() {
-    if (!linkReady()) {
-        qDebug() << "No communication interface connected";
-        statusBar()->showMessage(kNoLinkStatus, 0);
-        return;
-    }
-    if (refuseWhileTransferring()) {
+    if (refuseSettingsAction()) {
         return;
     }
     QString informative =
