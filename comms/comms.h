@@ -5,11 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/firmware.h"
 #include "comms/frame_tap.h"
+#include "comms/unit_choice.h"
 
 class USBHID;
 class CANFD;
@@ -27,6 +30,10 @@ struct LinkChoice {
     // When the unit is attached but cannot be opened yet (its hidraw node appears before udev
     // has given the user access to it), opening is tried again every 100 ms for this long.
     uint32_t usb_open_retry_ms = 0;
+    // The unit to use: nothing else will do. Without it, `preferred` when that one is found,
+    // else the only unit found; several units and none named connect nothing.
+    std::optional<uint32_t> serial;
+    std::optional<uint32_t> preferred;
 };
 
 // Owns both links and routes every frame over USB HID when it is connected, else CAN FD.
@@ -44,8 +51,12 @@ public:
     // Opens and verifies both links (CAN FD on can0); true when at least one answered the
     // handshake.
     bool establish_connection();
-    // The same for the links chosen; a link not chosen is neither opened nor logged.
+    // The same for the links chosen; a link not chosen is neither opened nor logged. Every
+    // unit found is identified; only the links of the unit in use stay open.
     bool establish_connection(const LinkChoice& links);
+    // What the last connection attempt found, and which unit it chose.
+    const std::vector<FoundUnit>& unitsFound() const;
+    UnitChoice unitChoice() const;
 
     int write(const COMMS_MSG_t& msg);
     int read(COMMS_MSG_t* msg);
@@ -65,7 +76,7 @@ public:
     COMM_INTERFACE_t getActiveInterface() const;
     USBHID* getUSBHID();
     CANFD* getCANFD();
-    // The serial number the unit reported at the last successful handshake, or 0xFFFFFFFF.
+    // The serial number of the unit in use, or 0xFFFFFFFF.
     uint32_t serialNumber() const;
     // The round trip of the identification on the link in use, in microseconds (0 when none
     // answered): what one acknowledged frame costs on it.
@@ -77,14 +88,20 @@ public:
 private:
     // Opens one link and asks the unit for its serial number on it; a link that does not
     // answer is closed again.
-    bool verifyUSB(uint32_t open_retry_ms);
-    // connectUSB, tried again for up to `retry_ms` while the unit is attached.
-    bool openUSB(uint32_t retry_ms);
-    bool verifyCANFD(const std::string& interface_name);
+    // Identifies every unit on USB; the one to use (named, preferred or the only one) stays
+    // open.
+    void verifyUSB(const LinkChoice& links);
+    // connectPath, tried again for up to `retry_ms` while the interface is attached.
+    bool openUSB(const std::string& path, uint32_t retry_ms);
+    void verifyCANFD(const std::string& interface_name);
+    // Closes the links that do not carry the unit chosen; false when none does.
+    bool keepLinksOf(uint32_t serial);
 
     USBHID* usbHid;
     CANFD* canFd;
     uint32_t unitSerial = 0xFFFFFFFF;
+    std::vector<FoundUnit> found;
+    UnitChoice choice;
     uint32_t usbRoundTripUs = 0;
     uint32_t canRoundTripUs = 0;
     std::string lastCanInterface;
@@ -110,6 +127,12 @@ uint32_t measured_round_trip_us(std::chrono::nanoseconds elapsed);
 
 // Serial number of the unit on one link, or 0xFFFFFFFF.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion_t* fw);
+
+// The CAN FD protocol has no addresses: every unit on the bus answers the identification.
+// After the unit `serial` answered, the serial numbers of other units whose answers to the
+// same request arrive within `window`, each once.
+std::vector<uint32_t> other_whoami_answers(CommsManager* comms, uint32_t serial,
+                                           std::chrono::milliseconds window);
 
 // Answers name only the command, not the element: a late or repeated answer still queued
 // would be taken for the next request's. Each request is therefore preceded by reading,

@@ -75,6 +75,36 @@ bool whoami_probe_is_legacy(uint32_t id) {
     return std_can_id_matches(id, legacy_whoami);
 }
 
+// The identifier of the request the last identification answered.
+uint32_t g_answered_whoami_id = primary_whoami;
+
+// A reply to the request on `whoami_id`; false for any other frame.
+bool decode_whoami_reply(const COMMS_MSG_t& reply, uint32_t whoami_id, uint32_t* serial,
+                         fwversion_t* version) {
+    if (!std_can_id_matches(reply.can_ID, whoami_id) || reply.msg_len != CAN_8_BYTES) {
+        return false;
+    }
+    version->version = 0;
+    if (whoami_probe_is_legacy(whoami_id)) {
+        if (reply.data[0] != kMarker0 || reply.data[1] != kMarker1) {
+            return false;
+        }
+        *serial = static_cast<uint32_t>(reply.data[4]) | static_cast<uint32_t>(reply.data[5]) << 8 |
+                  static_cast<uint32_t>(reply.data[6]) << 16 |
+                  static_cast<uint32_t>(reply.data[7]) << 24;
+        return true;
+    }
+    // The current unit sends its serial number most significant byte first.
+    *serial = static_cast<uint32_t>(reply.data[0]) << 24 |
+              static_cast<uint32_t>(reply.data[1]) << 16 |
+              static_cast<uint32_t>(reply.data[2]) << 8 | static_cast<uint32_t>(reply.data[3]);
+    version->fields.rc = reply.data[4];
+    version->fields.patch = reply.data[5];
+    version->fields.minor = reply.data[6];
+    version->fields.major = reply.data[7];
+    return true;
+}
+
 // The link under test, used on its own rather than through the manager's link choice.
 class ProbeLink {
 public:
@@ -140,36 +170,18 @@ uint32_t probe_whoami(CommsManager* comms, COMM_INTERFACE_t iface, uint32_t whoa
         if (result == 0) {
             continue;
         }
-        if (!std_can_id_matches(reply.can_ID, whoami_id) || reply.msg_len != CAN_8_BYTES) {
-            continue;
-        }
         uint32_t serial = 0;
         fwversion_t version;
         version.version = 0;
-        if (whoami_probe_is_legacy(whoami_id)) {
-            if (reply.data[0] != kMarker0 || reply.data[1] != kMarker1) {
-                continue;
-            }
-            serial = static_cast<uint32_t>(reply.data[4]) |
-                     static_cast<uint32_t>(reply.data[5]) << 8 |
-                     static_cast<uint32_t>(reply.data[6]) << 16 |
-                     static_cast<uint32_t>(reply.data[7]) << 24;
-        } else {
-            // The current unit sends its serial number most significant byte first.
-            serial = static_cast<uint32_t>(reply.data[0]) << 24 |
-                     static_cast<uint32_t>(reply.data[1]) << 16 |
-                     static_cast<uint32_t>(reply.data[2]) << 8 |
-                     static_cast<uint32_t>(reply.data[3]);
-            version.fields.rc = reply.data[4];
-            version.fields.patch = reply.data[5];
-            version.fields.minor = reply.data[6];
-            version.fields.major = reply.data[7];
+        if (!decode_whoami_reply(reply, whoami_id, &serial, &version)) {
+            continue;
         }
         if (fw != nullptr) {
             *fw = version;
         }
         cache_whoami_fwversion(version);
         g_whoami_round_trip_us = measured_round_trip_us(std::chrono::steady_clock::now() - sent_at);
+        g_answered_whoami_id = whoami_id;
         return serial;
     }
     if (verbose) {
@@ -191,4 +203,38 @@ uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion
     printf("get_serialnumber: current WHOAMI (0x%03X) failed; retrying legacy WHOAMI (0x%03X).\n",
            primary_whoami, legacy_whoami);
     return probe_whoami(comms, iface, legacy_whoami, fw, true);
+}
+
+std::vector<uint32_t> other_whoami_answers(CommsManager* comms, uint32_t serial,
+                                           std::chrono::milliseconds window) {
+    std::vector<uint32_t> others;
+    if (comms == nullptr) {
+        return others;
+    }
+    CANFD* can = comms->getCANFD();
+    if (can == nullptr || !can->isConnected()) {
+        return others;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + window;
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
+        if (!can->wait_readable(static_cast<int>(left.count()))) {
+            continue;
+        }
+        COMMS_MSG_t reply;
+        std::memset(&reply, 0, sizeof(reply));
+        const int result = can->read_nowait(&reply);
+        if (result < 0) {
+            break;
+        }
+        uint32_t other = kNoSerial;
+        fwversion_t version;
+        version.version = 0;
+        if (result > 0 && decode_whoami_reply(reply, g_answered_whoami_id, &other, &version) &&
+            other != serial && std::find(others.begin(), others.end(), other) == others.end()) {
+            others.push_back(other);
+        }
+    }
+    return others;
 }

@@ -4,6 +4,7 @@
 #include <linux/can.h>
 #include <linux/can/raw.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -191,6 +192,16 @@ int CANFD::read_nowait(COMMS_MSG_t* msg) {
         tap_frame(*frame_tap, frame, false, result != static_cast<ssize_t>(CAN_MTU));
     }
     return static_cast<int>(result);
+}
+
+bool CANFD::wait_readable(int timeout_ms) const {
+    if (!connected || socket_fd < 0) {
+        return false;
+    }
+    pollfd p{};
+    p.fd = socket_fd;
+    p.events = POLLIN;
+    return ::poll(&p, 1, std::max(timeout_ms, 0)) > 0 && (p.revents & POLLIN) != 0;
 }
 
 int CANFD::write(const COMMS_MSG_t& msg) {

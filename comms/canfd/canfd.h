@@ -35,6 +35,8 @@ public:
     // As read, without waiting: takes a frame already received; 0 when none is queued,
     // -1 on failure or when not connected.
     int read_nowait(COMMS_MSG_t* msg);
+    // True once a frame can be read without waiting, or after `timeout_ms` false.
+    bool wait_readable(int timeout_ms) const;
     // Sends one CAN FD frame with bit-rate switching; returns the payload bytes placed in
     // it (0 to 64) or -1.
     int write(const COMMS_MSG_t& msg);

@@ -49,8 +49,10 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
         return false;
     }
     device_handle = hid_open_path(match->path);
+    device_path = match->path;
     hid_free_enumeration(devices);
     if (device_handle == nullptr) {
+        device_path.clear();
         connected = false;
         return false;
     }
@@ -58,11 +60,32 @@ bool USBHID::connect(uint16_t vendor_id, uint16_t product_id) {
     return true;
 }
 
+bool USBHID::connectPath(const std::string& path) {
+    if (connected || device_handle != nullptr) {
+        disconnect();
+    }
+    link_lost = false;
+    std::lock_guard<std::mutex> lock(hidapi_global_lock());
+    device_handle = hid_open_path(path.c_str());
+    if (device_handle == nullptr) {
+        connected = false;
+        return false;
+    }
+    device_path = path;
+    connected = true;
+    return true;
+}
+
+std::string USBHID::path() const {
+    return device_path;
+}
+
 void USBHID::disconnect() {
     if (device_handle != nullptr) {
         hid_close(device_handle);
         device_handle = nullptr;
     }
+    device_path.clear();
     connected = false;
     link_lost = false;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "EFIS_shared/comms_types.h"
 #include "comms/frame_tap.h"
@@ -20,6 +21,10 @@ public:
 
     // Opens the first interface of vendor_id:product_id on usage page 0xFF00.
     bool connect(uint16_t vendor_id, uint16_t product_id);
+    // Opens the interface at `path`, as hid_enumerate names it: one unit among several.
+    bool connectPath(const std::string& path);
+    // The open interface's path; "" when closed.
+    std::string path() const;
     void disconnect();
     bool isConnected() const;
     // True once a read or write on the open link failed in hidapi, which on hidraw means the
@@ -50,6 +55,7 @@ private:
     hid_device_* device_handle;
     bool connected;
     uint8_t report_ID;
+    std::string device_path;
     std::atomic<bool> link_lost{false};
     const FrameTap* frame_tap = nullptr;
 };

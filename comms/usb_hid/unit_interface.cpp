@@ -32,3 +32,20 @@ bool usb_unit_present(uint16_t vendor_id, uint16_t product_id) {
     hid_free_enumeration(devices);
     return present;
 }
+
+std::vector<std::string> usb_unit_paths(uint16_t vendor_id, uint16_t product_id) {
+    std::vector<std::string> paths;
+    std::lock_guard<std::mutex> lock(hidapi_global_lock());
+    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
+    for (const hid_device_info* d = devices; d != nullptr; d = d->next) {
+        d = find_unit_interface(d, vendor_id, product_id);
+        if (d == nullptr) {
+            break;
+        }
+        if (d->path != nullptr) {
+            paths.emplace_back(d->path);
+        }
+    }
+    hid_free_enumeration(devices);
+    return paths;
+}

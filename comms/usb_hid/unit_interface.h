@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <vector>
 
 struct hid_device_info;
 
@@ -22,3 +24,7 @@ const hid_device_info* find_unit_interface(const hid_device_info* list, uint16_t
 // hidraw node appears before udev has given the user access to it). Writes nothing; safe to
 // call from any thread, with or without an open link.
 bool usb_unit_present(uint16_t vendor_id, uint16_t product_id);
+
+// The paths of every interface of vendor_id:product_id on usage page 0xFF00, in hidapi's
+// order: one per unit attached.
+std::vector<std::string> usb_unit_paths(uint16_t vendor_id, uint16_t product_id);

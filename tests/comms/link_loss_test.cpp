@@ -19,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const LinkChoice kUsbOnly{true, false, "can0", 0};
+const LinkChoice kUsbOnly{true, false, "can0", 0, {}, {}};
 
 COMMS_MSG_t whoami_request() {
     COMMS_MSG_t m;
@@ -231,9 +231,9 @@ TEST_F(ManagerLinkLoss, CanInterfaceIsTheOneTheLastAttemptTried) {
     CommsManager comms;
     EXPECT_EQ(comms.canInterface(), "");
     for (const Case& c : {Case{"DefaultLinks", LinkChoice{}, "can0"},
-                          Case{"OtherInterface", LinkChoice{true, true, "vcan3", 0}, "vcan3"},
+                          Case{"OtherInterface", LinkChoice{true, true, "vcan3", 0, {}, {}}, "vcan3"},
                           Case{"UsbOnly", kUsbOnly, ""},
-                          Case{"CanOnly", LinkChoice{false, true, "can1", 0}, "can1"}}) {
+                          Case{"CanOnly", LinkChoice{false, true, "can1", 0, {}, {}}, "can1"}}) {
         establish(comms, c.links);
         EXPECT_EQ(comms.canInterface(), c.expected) << c.name;
         comms.disconnectAll();
