@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,14 @@ struct Interface {
 
 // The unit behind the emulated device (created on first use as a current unit).
 emu::EfisUnit& unit();
+// Several units, each with its own interface ("emu-hid-0", "emu-hid-1", ...), record and
+// flash: the k-th interface on the vendor page reaches the k-th unit. New units start as
+// current units with the default serial number. The controls below other than the unit's own
+// (unplug, injection, vanishing, traffic, scripting) shape the first unit's link only;
+// reset() goes back to one unit (a reference to another one is then no longer valid).
+void set_unit_count(size_t count);
+size_t unit_count();
+emu::EfisUnit& unit(size_t index);
 
 // Back to the start state: a fresh unit, device plugged in with the unit's interface on
 // usage page 0xFF00 only, no restart under way, no injected reports, counters zero, no

@@ -18,6 +18,7 @@
 struct hid_device_ {
     bool is_unit;
     bool open;
+    size_t port;          // the unit it reaches
     uint32_t plug_epoch;  // the unit's plug-in during which it was opened
 };
 
@@ -26,25 +27,43 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t kVendorUsagePage = 0xFF00;
-constexpr const char* kUnitPath = "emu-hid-0";
+
+std::string unit_path(size_t port) {
+    return "emu-hid-" + std::to_string(port);
+}
 
 struct PendingReport {
     Clock::time_point due;
     std::vector<uint8_t> report;
 };
 
+// One unit and its cable.
+struct Port {
+    emu::EfisUnit unit;
+    bool plugged = true;
+    uint32_t plug_epoch = 0;  // counts unplugs: a handle of an earlier epoch is dead
+    std::optional<Clock::time_point> replug_at;  // end of a restart under way
+    std::deque<PendingReport> pending;
+
+    // A restart ends at the first look after its time.
+    void update_plug() {
+        if (replug_at && Clock::now() >= *replug_at) {
+            plugged = true;
+            replug_at.reset();
+        }
+    }
+};
+
 struct Link {
     std::mutex mutex;
     std::condition_variable changed;
-    emu::EfisUnit unit;
+    // The first unit is the one the injection, vanishing and traffic controls shape.
+    std::vector<std::unique_ptr<Port>> ports;
     std::vector<emu_hid::Interface> interfaces;
     bool fail_open = false;
     bool vanish_armed = false;
     uint32_t vanish_left = 0;
     bool vanished = false;
-    bool plugged = true;
-    uint32_t plug_epoch = 0;  // counts unplugs: a handle of an earlier epoch is dead
-    std::optional<Clock::time_point> replug_at;  // end of a restart under way
     uint32_t latency_us = 0;
     uint32_t traffic_fps = 0;
     uint32_t traffic_id = 0;
@@ -55,7 +74,6 @@ struct Link {
     // Element i is released by the (i + 1)th output report from now.
     std::deque<std::vector<std::vector<uint8_t>>> held_for_later_writes;
     bool scripted = false;
-    std::deque<PendingReport> pending;
     std::vector<std::vector<uint8_t>> outputs;
     bool recording = false;
     std::vector<emu_hid::LinkEvent> events;
@@ -66,16 +84,33 @@ struct Link {
     // (or after a reset) reads as closed instead of pointing at freed memory.
     std::vector<std::unique_ptr<hid_device_>> devices;
 
-    Link() { set_defaults(); }
+    Link() {
+        ports.push_back(std::make_unique<Port>());
+        set_defaults();
+    }
+
+    Port& first() { return *ports.front(); }
+
+    // One interface on the vendor page per unit.
+    void default_interfaces() {
+        interfaces.clear();
+        for (size_t i = 0; i < ports.size(); ++i) {
+            interfaces.push_back({vendor_id, product_id, kVendorUsagePage, unit_path(i), true});
+        }
+    }
 
     void set_defaults() {
-        interfaces = {{vendor_id, product_id, kVendorUsagePage, kUnitPath, true}};
+        ports.resize(1);
+        default_interfaces();
         fail_open = false;
         vanish_armed = false;
         vanish_left = 0;
         vanished = false;
-        plugged = true;
-        replug_at.reset();
+        for (auto& p : ports) {
+            p->plugged = true;
+            p->replug_at.reset();
+            p->pending.clear();
+        }
         latency_us = 0;
         traffic_fps = 0;
         traffic_id = 0;
@@ -84,7 +119,6 @@ struct Link {
         held_for_next_write.clear();
         held_for_later_writes.clear();
         scripted = false;
-        pending.clear();
         outputs.clear();
         recording = false;
         events.clear();
@@ -96,35 +130,40 @@ struct Link {
         }
     }
 
-    // A restart ends at the first look after its time.
-    void update_plug() {
-        if (replug_at && Clock::now() >= *replug_at) {
-            plugged = true;
-            replug_at.reset();
-        }
-    }
-
-    void unplug_unit() {
-        plugged = false;
-        ++plug_epoch;
-        replug_at.reset();
-        pending.clear();  // answers in flight die with the device
+    void unplug_unit(Port& p) {
+        p.plugged = false;
+        ++p.plug_epoch;
+        p.replug_at.reset();
+        p.pending.clear();  // answers in flight die with the device
         changed.notify_all();
     }
 
-    bool unit_present() {
-        update_plug();
-        return plugged && !vanished;
+    bool unit_present(size_t port) {
+        Port& p = *ports[port];
+        p.update_plug();
+        return p.plugged && !(port == 0 && vanished);
+    }
+
+    // The unit the interface at `index` of the list reaches: the k-th interface on the
+    // vendor page reaches the k-th unit.
+    size_t port_of(size_t index) const {
+        size_t k = 0;
+        for (size_t i = 0; i < index; ++i) {
+            k += interfaces[i].is_unit ? 1 : 0;
+        }
+        return std::min(k, ports.size() - 1);
     }
 
     // A handle that can still move reports.
     bool alive(const hid_device_* dev) {
-        return dev->open && (!dev->is_unit || (unit_present() && dev->plug_epoch == plug_epoch));
+        return dev->open && (!dev->is_unit || (unit_present(dev->port) &&
+                                               dev->plug_epoch == ports[dev->port]->plug_epoch));
     }
 
-    bool unit_open() const {
-        return std::any_of(devices.begin(), devices.end(),
-                           [](const auto& d) { return d->open && d->is_unit; });
+    bool unit_open(size_t port) const {
+        return std::any_of(devices.begin(), devices.end(), [port](const auto& d) {
+            return d->open && d->is_unit && d->port == port;
+        });
     }
 
     Clock::duration traffic_period() const {
@@ -144,7 +183,8 @@ struct Link {
         return emu_hid::encode_input_report(f);
     }
 
-    void queue_answers(const std::vector<emu::Answer>& answers) {
+    void queue_answers(std::deque<PendingReport>& pending,
+                       const std::vector<emu::Answer>& answers) {
         const Clock::time_point now = Clock::now();
         for (const emu::Answer& a : answers) {
             Clock::time_point due =
@@ -159,8 +199,20 @@ struct Link {
 
     // The next report the unit has for the tool at `now`, if any; `wake` gets the time the
     // next one falls due.
-    std::optional<std::vector<uint8_t>> next_report(Clock::time_point now,
+    std::optional<std::vector<uint8_t>> next_report(size_t port, Clock::time_point now,
                                                     std::optional<Clock::time_point>* wake) {
+        std::deque<PendingReport>& pending = ports[port]->pending;
+        if (port != 0) {
+            if (!pending.empty() && pending.front().due <= now) {
+                std::vector<uint8_t> r = std::move(pending.front().report);
+                pending.pop_front();
+                return r;
+            }
+            if (!pending.empty()) {
+                *wake = pending.front().due;
+            }
+            return std::nullopt;
+        }
         if (!injected.empty()) {
             std::vector<uint8_t> r = std::move(injected.front());
             injected.pop_front();
@@ -234,10 +286,11 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
     std::lock_guard<std::mutex> lock(l.mutex);
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
-    for (const emu_hid::Interface& i : l.interfaces) {
+    for (size_t n = 0; n < l.interfaces.size(); ++n) {
+        const emu_hid::Interface& i = l.interfaces[n];
         const bool match =
             (vendor == 0 || vendor == i.vendor_id) && (product == 0 || product == i.product_id);
-        if (!match || (i.is_unit && !l.unit_present())) {
+        if (!match || (i.is_unit && !l.unit_present(l.port_of(n)))) {
             continue;
         }
         auto* info = new hid_device_info{};
@@ -268,13 +321,14 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     }
     const auto it = std::find_if(l.interfaces.begin(), l.interfaces.end(),
                                  [path](const emu_hid::Interface& i) { return i.path == path; });
-    if (it == l.interfaces.end() || (it->is_unit && !l.unit_present())) {
+    const size_t port = l.port_of(static_cast<size_t>(it - l.interfaces.begin()));
+    if (it == l.interfaces.end() || (it->is_unit && !l.unit_present(port))) {
         return nullptr;
     }
-    l.devices.push_back(
-        std::make_unique<hid_device_>(hid_device_{it->is_unit, true, l.plug_epoch}));
+    l.devices.push_back(std::make_unique<hid_device_>(
+        hid_device_{it->is_unit, true, port, l.ports[port]->plug_epoch}));
     ++l.opens;
-    if (it->is_unit && l.traffic_fps > 0) {
+    if (it->is_unit && port == 0 && l.traffic_fps > 0) {
         l.traffic_next = Clock::now() + l.traffic_period();
     }
     return l.devices.back().get();
@@ -291,8 +345,8 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
     }
     dev->open = false;
     ++l.closes;
-    if (!l.unit_open()) {
-        l.pending.clear();  // answers in flight die with the last handle
+    if (dev->is_unit && !l.unit_open(dev->port)) {
+        l.ports[dev->port]->pending.clear();  // answers in flight die with the last handle
     }
     l.changed.notify_all();
 }
@@ -314,15 +368,19 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
         l.events.push_back({Clock::now(), true, l.outputs.back()});
     }
     COMMS_MSG_t frame;
-    if (dev->is_unit && !l.scripted && emu_hid::decode_output_report(data, length, &frame)) {
-        l.queue_answers(l.unit.handle(frame));
-        if (l.unit.take_reboot()) {
-            const uint32_t ms = l.unit.reboot_ms();
-            l.unplug_unit();
-            l.replug_at = Clock::now() + std::chrono::milliseconds(ms);
+    std::memset(&frame, 0, sizeof(frame));
+    Port& port = *l.ports[dev->port];
+    const bool first = dev->port == 0;
+    if (dev->is_unit && !(first && l.scripted) &&
+        emu_hid::decode_output_report(data, length, &frame)) {
+        l.queue_answers(port.pending, port.unit.handle(frame));
+        if (port.unit.take_reboot()) {
+            const uint32_t ms = port.unit.reboot_ms();
+            l.unplug_unit(port);
+            port.replug_at = Clock::now() + std::chrono::milliseconds(ms);
         }
     }
-    if (dev->is_unit) {
+    if (dev->is_unit && first) {
         l.injected.insert(l.injected.end(), l.held_for_next_write.begin(),
                           l.held_for_next_write.end());
         l.held_for_next_write.clear();
@@ -333,7 +391,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
             l.held_for_later_writes.pop_front();
         }
     }
-    if (dev->is_unit && l.vanish_armed && l.vanish_left > 0 && --l.vanish_left == 0) {
+    if (dev->is_unit && first && l.vanish_armed && l.vanish_left > 0 && --l.vanish_left == 0) {
         l.vanished = true;
     }
     l.changed.notify_all();
@@ -359,7 +417,7 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
         const Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> wake;
         if (dev->is_unit) {
-            std::optional<std::vector<uint8_t>> report = l.next_report(now, &wake);
+            std::optional<std::vector<uint8_t>> report = l.next_report(dev->port, now, &wake);
             if (report) {
                 const size_t n = std::min(length, report->size());
                 std::copy(report->begin(), report->begin() + static_cast<std::ptrdiff_t>(n), data);
@@ -369,7 +427,7 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
                 return static_cast<int>(n);
             }
         }
-        if (l.scripted) {
+        if (l.scripted && dev->port == 0) {
             return -1;
         }
         if (deadline && now >= *deadline) {
@@ -397,13 +455,37 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
 namespace emu_hid {
 
 emu::EfisUnit& unit() {
-    return link().unit;
+    return link().first().unit;
+}
+
+emu::EfisUnit& unit(size_t index) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.ports.at(std::min(index, l.ports.size() - 1))->unit;
+}
+
+void set_unit_count(size_t count) {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    const size_t n = std::max<size_t>(count, 1);
+    while (l.ports.size() < n) {
+        l.ports.push_back(std::make_unique<Port>());
+    }
+    l.ports.resize(n);
+    l.default_interfaces();
+    l.changed.notify_all();
+}
+
+size_t unit_count() {
+    Link& l = link();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.ports.size();
 }
 
 void reset() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.unit.reset();
+    l.first().unit.reset();
     l.set_defaults();
     l.changed.notify_all();
 }
@@ -411,22 +493,22 @@ void reset() {
 void unplug() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.unplug_unit();
+    l.unplug_unit(l.first());
 }
 
 void plug() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.plugged = true;
-    l.replug_at.reset();
+    l.first().plugged = true;
+    l.first().replug_at.reset();
     l.changed.notify_all();
 }
 
 bool plugged() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.update_plug();
-    return l.plugged;
+    l.first().update_plug();
+    return l.first().plugged;
 }
 
 void set_interfaces(const std::vector<Interface>& interfaces) {
@@ -497,7 +579,7 @@ void set_scripted(bool on) {
     l.injected.clear();
     l.held_for_next_write.clear();
     l.held_for_later_writes.clear();
-    l.pending.clear();
+    l.first().pending.clear();
     l.changed.notify_all();
 }
 
@@ -540,7 +622,7 @@ uint32_t close_count() {
 bool device_open() {
     Link& l = link();
     std::lock_guard<std::mutex> lock(l.mutex);
-    return l.unit_open();
+    return l.unit_open(0);
 }
 
 int init_count() {
