@@ -10,6 +10,7 @@ enum VerbOption : unsigned {
     kDryRun = 1u << 1,
     kOnly = 1u << 2,
     kNoBackup = 1u << 3,
+    kNoWait = 1u << 4,
 };
 
 struct VerbDef {
@@ -57,8 +58,14 @@ const VerbDef kVerbs[] = {
      "  --no-backup     upload without backing up the settings first\n"},
     {Verb::Airports, "airports", 1, 1, 0, "airports FILE",
      "Uploads an airport database. Ctrl-C stops between packets.\n"},
-    {Verb::Reboot, "reboot", 0, 0, 0, "reboot",
-     "Restarts the unit into its boot loader. Values sent but not saved are lost.\n"},
+    {Verb::Reboot, "reboot", 0, 0, kNoWait, "reboot [--no-wait]",
+     "Restarts the unit into its boot loader. Values sent but not saved are lost. Waits up\n"
+     "to 30 s for the unit to come back and shows the firmware it now runs.\n"
+     "  --no-wait       end once the command is sent\n"},
+    {Verb::List, "list", 0, 0, 0, "list [--json]",
+     "Lists every unit found on the links tried: link, device (hidraw path or CAN\n"
+     "interface), serial number, firmware and generation, and the units that did not\n"
+     "answer. With several units connected, every other verb needs --serial.\n"},
 };
 
 const VerbDef* find_verb(Verb verb) {
@@ -74,6 +81,8 @@ const char kGlobalOptions[] =
     "Options:\n"
     "  --link auto|usb|can    links to try (default auto: USB HID, then CAN FD)\n"
     "  --can-interface NAME   CAN interface (default can0)\n"
+    "  --serial 0xNNNNNNNN    the unit to use, by serial number (needed when several\n"
+    "                         units are connected; 'efis-cli list' shows them)\n"
     "  --trace FILE           write every frame sent and received to FILE, in the\n"
     "                         candump -L log format (the USB link is named usbhid)\n"
     "  --json                 one JSON object per line on standard output (begin,\n"
@@ -87,8 +96,8 @@ const char kExitStatuses[] =
     "Exit status:\n"
     "  0  done\n"
     "  1  the unit refused or the exchange failed\n"
-    "  2  usage error (nothing was sent)\n"
-    "  3  no unit answered\n"
+    "  2  usage error, or several units connected and none named (nothing was sent)\n"
+    "  3  no unit answered, or none with the serial number named\n"
     "  4  a file was refused (unreadable, invalid or too large) or could not be written\n"
     "  5  cancelled (Ctrl-C); the link was left idle\n";
 
@@ -149,8 +158,10 @@ CliParse parse_cli(const QStringList& arguments) {
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption only(QStringLiteral("only"), QString(), QStringLiteral("names"));
     const QCommandLineOption noBackup(QStringLiteral("no-backup"));
-    parser.addOptions({link, canInterface, trace, json, quiet, verbose, help, version, save, dryRun,
-                       only, noBackup});
+    const QCommandLineOption noWait(QStringLiteral("no-wait"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("serial"));
+    parser.addOptions({link, canInterface, serial, trace, json, quiet, verbose, help, version, save,
+                       dryRun, only, noBackup, noWait});
 
     if (!parser.parse(QStringList{QStringLiteral("efis-cli")} + arguments)) {
         return fail(parser.errorText());
@@ -165,6 +176,7 @@ CliParse parse_cli(const QStringList& arguments) {
     o.save = parser.isSet(save);
     o.dry_run = parser.isSet(dryRun);
     o.no_backup = parser.isSet(noBackup);
+    o.no_wait = parser.isSet(noWait);
 
     // The verb: one word, or two for the settings and calibration families.
     QStringList words = parser.positionalArguments();
@@ -218,8 +230,11 @@ CliParse parse_cli(const QStringList& arguments) {
     }
     o.operands = words;
 
-    const std::pair<const QCommandLineOption*, unsigned> verbOptions[] = {
-        {&save, kSave}, {&dryRun, kDryRun}, {&only, kOnly}, {&noBackup, kNoBackup}};
+    const std::pair<const QCommandLineOption*, unsigned> verbOptions[] = {{&save, kSave},
+                                                                          {&dryRun, kDryRun},
+                                                                          {&only, kOnly},
+                                                                          {&noBackup, kNoBackup},
+                                                                          {&noWait, kNoWait}};
     for (const auto& [option, bit] : verbOptions) {
         if (parser.isSet(*option) && (def->options & bit) == 0) {
             return fail(QStringLiteral("--%1 is not an option of '%2'")
@@ -261,6 +276,20 @@ CliParse parse_cli(const QStringList& arguments) {
             return fail(QStringLiteral("'%1' is not a network interface name").arg(name));
         }
         o.links.can_interface = name.toStdString();
+    }
+    if (parser.isSet(serial)) {
+        const QString text = parser.value(serial);
+        bool ok = false;
+        const qulonglong value = text.toULongLong(&ok, 0);
+        if (!ok || value > 0xFFFFFFFEull) {
+            return fail(
+                QStringLiteral("--serial needs a serial number such as 0x00C0FFEE, not '%1'")
+                    .arg(text));
+        }
+        if (o.verb == Verb::List) {
+            return fail(QStringLiteral("'list' shows every unit; --serial is not an option of it"));
+        }
+        o.links.serial = static_cast<uint32_t>(value);
     }
     o.trace_path = parser.value(trace);
     parse.ok = true;

@@ -17,6 +17,7 @@ enum class Verb {
     Firmware,
     Airports,
     Reboot,
+    List,
 };
 
 struct CliOptions {
@@ -31,6 +32,7 @@ struct CliOptions {
     bool dry_run = false;
     bool no_backup = false;
     bool only_given = false;
+    bool no_wait = false;
     QStringList only;
     bool help = false;
     bool version = false;

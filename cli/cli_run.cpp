@@ -11,6 +11,7 @@
 #include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
+#include "comms/unit_choice.h"
 #include "comms/usb_hid/USBHID.h"
 #include "settings/word_text.h"
 
@@ -63,6 +64,7 @@ int run(CliContext& ctx, const PreparedInput& input) {
         return run_upload(ctx, false);
     case Verb::Reboot:
         return run_reboot(ctx);
+    case Verb::List:
     case Verb::None:
         break;
     }
@@ -76,6 +78,30 @@ QString active_link(CommsManager& comms, const LinkChoice& links) {
         return QStringLiteral("usbhid");
     }
     return QString::fromStdString(links.can_interface);
+}
+
+// Why no unit is in use, said; the exit status.
+int connection_refused(const CommsManager& comms, const CliOptions& options, CliOutput& out) {
+    const std::vector<uint32_t> serials = usable_serials(comms.unitsFound());
+    switch (comms.unitChoice().pick) {
+    case UnitPick::ChoiceNeeded:
+        out.error(QString::fromStdString(units_connected_text(serials)) +
+                  QStringLiteral("; name one with --serial"));
+        return kExitUsage;
+    case UnitPick::NotFound:
+        out.error(
+            QStringLiteral("no unit with serial number %1 answered on %2%3")
+                .arg(serial_text(options.links.serial.value_or(0)), links_tried(options.links),
+                     serials.empty() ? QString()
+                                     : QStringLiteral(" (found: %1)")
+                                           .arg(QString::fromStdString(serials_text(serials)))));
+        return kExitNoUnit;
+    case UnitPick::InUse:
+    case UnitPick::NoneFound:
+        break;
+    }
+    out.error(QStringLiteral("no unit answered on %1").arg(links_tried(options.links)));
+    return kExitNoUnit;
 }
 
 int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOutput& out,
@@ -96,9 +122,13 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
 
     CliContext ctx{options, env, out, &comms, QJsonObject()};
     int status = kExitDone;
-    if (!comms.establish_connection(options.links)) {
-        out.error(QStringLiteral("no unit answered on %1").arg(links_tried(options.links)));
-        status = kExitNoUnit;
+    const bool linked = comms.establish_connection(options.links);
+    const std::vector<uint32_t> shared = shared_bus_serials(comms.unitsFound());
+    if (!shared.empty()) {
+        out.warning(QString::fromStdString(shared_bus_text(options.links.can_interface, shared)));
+    }
+    if (!linked) {
+        status = connection_refused(comms, options, out);
     } else if (env.cancel->load()) {
         status = kExitCancelled;
     } else {
@@ -172,6 +202,9 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
         words.out_is_terminal = env.err_is_terminal;
     }
     CliOutput out(words, options.json, options.quiet);
+    if (options.verb == Verb::List) {
+        return run_list(options, out);
+    }
     PreparedInput input;
     const int prepared = prepare(options, env, out, &input);
     if (prepared != kExitDone) {

@@ -58,7 +58,10 @@ int run_settings_export(CliContext& ctx);
 int run_settings_import(CliContext& ctx, const PreparedInput& input);
 int run_calibration_export(CliContext& ctx);
 int run_upload(CliContext& ctx, bool firmware);
+// Restarts the unit and, unless --no-wait, waits for it to come back.
 int run_reboot(CliContext& ctx);
+// Lists the units found; needs no unit chosen.
+int run_list(const CliOptions& options, CliOutput& out);
 
 // Shared by the verbs: reads the whole settings record, or says why not (the exit status:
 // failed, or cancelled by the user). `result` (may be null) receives the load's outcome.

@@ -196,12 +196,3 @@ int run_upload(CliContext& ctx, bool firmware) {
                            : QStringLiteral("airport database transfer failed: %1").arg(cause));
     return file_refused(result) ? kExitFileRefused : kExitFailed;
 }
-
-int run_reboot(CliContext& ctx) {
-    if (enter_boot_loader(ctx.comms) <= 0) {
-        ctx.out.error(QStringLiteral("failed to send reboot command"));
-        return kExitFailed;
-    }
-    ctx.out.text(QStringLiteral("Reboot command sent to device"));
-    return kExitDone;
-}
