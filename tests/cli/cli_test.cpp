@@ -350,7 +350,7 @@ TEST_P(CliTest, CalibrationExportWritesTheRecordAndSendsNoWrite) {
 }
 
 TEST_P(CliTest, RebootSendsTheBootLoaderRequest) {
-    const CliResult r = run({"reboot"});
+    const CliResult r = run({"reboot", "--no-wait"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(emu_hid::unit().reboot_count(), 1u);
     EXPECT_NE(r.out.find("Reboot command sent to device"), std::string::npos);

@@ -343,7 +343,7 @@ public:
     void prepare() override {}
 
 protected:
-    QStringList arguments() const override { return {"reboot"}; }
+    QStringList arguments() const override { return {"reboot", "--no-wait"}; }
     void check(int status, const QJsonObject&) override {
         EXPECT_EQ(emu_hid::unit().reboot_count(), status == 0 ? 1u : 0u)
             << "exit " << status << " against what reached the unit";
