@@ -45,6 +45,13 @@ LinkSteps LinkWatch::attemptEnded(bool linked, const UnitPresence& seen, int64_t
     return steps;
 }
 
+LinkSteps LinkWatch::choiceNeeded(const UnitPresence& seen, int64_t now_ms) {
+    attemptEnded(false, seen, now_ms);
+    restarting_ = false;
+    state_ = LinkState::Choosing;
+    return {};
+}
+
 LinkSteps LinkWatch::observe(const UnitPresence& seen, bool link_lost, bool busy, int64_t now_ms) {
     LinkSteps steps;
     const bool anything = seen.usb || seen.can;
@@ -69,6 +76,13 @@ LinkSteps LinkWatch::observe(const UnitPresence& seen, bool link_lost, bool busy
             return beginAttempt(steps);
         }
         return steps;
+    case LinkState::Choosing:
+        if (!anything) {
+            state_ = LinkState::Watching;
+            attempt_end_ms_ = now_ms;
+            return steps;
+        }
+        return appeared ? beginAttempt(steps) : steps;
     case LinkState::Restarting:
         if (now_ms >= restart_deadline_ms_) {
             steps.overdue = true;

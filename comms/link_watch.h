@@ -16,6 +16,7 @@ enum class LinkState {
     Linked,      // a link answered the identification
     Watching,    // no link: waiting for the unit to appear
     Restarting,  // the unit was told to restart: waiting for it to come back
+    Choosing,    // several units answered and none is chosen: waiting for the user's choice
 };
 
 // What the window must do after an event, in this order.
@@ -50,6 +51,9 @@ public:
     // A connection attempt ended; `linked` when a link answered. `seen` is the presence just
     // after it, so that a unit arriving before the next poll counts as arrived.
     LinkSteps attemptEnded(bool linked, const UnitPresence& seen, int64_t now_ms);
+    // A connection attempt ended with several units and none chosen. Nothing is tried again
+    // until the user chooses (reconnect), a link appears, or every unit has gone.
+    LinkSteps choiceNeeded(const UnitPresence& seen, int64_t now_ms);
     // The poll or a device event. `link_lost`: the link in use failed or its device is gone.
     // `busy`: a transfer or another exchange uses the link, whose own failure reports it.
     LinkSteps observe(const UnitPresence& seen, bool link_lost, bool busy, int64_t now_ms);

@@ -9,13 +9,16 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/settings_types.h"
 #include "comms/diagnostic_trace.h"
 #include "comms/link_watch.h"
+#include "comms/unit_choice.h"
 #include "firmware_ops/transfer_meter.h"
 #include "settings/settings_exchange.h"
 #include "settings/settings_file.h"
@@ -177,6 +180,13 @@ private:
     QString linkDescription() const;
     void showLinkLabel();
     void fillCanInterfaceMenu();
+    // Device > Unit: the units the last attempt found, the one in use ticked.
+    void setupUnitMenu(QMenu* device);
+    void fillUnitMenu();
+    void chooseUnit(uint32_t serial);
+    // After an attempt: what it found, and the warning when several units left the choice to
+    // the user or shared one CAN bus.
+    void noteUnitsFound(bool linked);
     void chooseCanInterface(const QString& name);
     void saveDiagnosticTrace();
     void showAbout();
@@ -247,6 +257,14 @@ private:
     QMenu* canMenu = nullptr;
     QActionGroup* canGroup = nullptr;
     QString canInterfaceName;
+    QMenu* unitMenu = nullptr;
+    QActionGroup* unitGroup = nullptr;
+    // What the last connection attempt found.
+    std::vector<FoundUnit> unitsSeen;
+    // The unit chosen last (remembered), or used last in this session: chosen again when found.
+    std::optional<uint32_t> unitPreferred;
+    // Several units answered and none is chosen: the device actions wait for the choice.
+    bool unitChoiceNeeded = false;
     // The worker of the connection attempt running, which has the comms manager meanwhile.
     QPointer<QThread> connectionThread;
     std::atomic<bool> connectionResult{false};

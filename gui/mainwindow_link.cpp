@@ -87,6 +87,7 @@ void MainWindow::setupLinkControls() {
     canMenu->setObjectName(QStringLiteral("menu_can_interface"));
     connect(canMenu, &QMenu::aboutToShow, this, [this]() { fillCanInterfaceMenu(); });
     fillCanInterfaceMenu();
+    setupUnitMenu(device);
 
     QMenu* help = ui->menubar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menu_help"));
@@ -150,6 +151,7 @@ void MainWindow::startConnectionAttempt() {
     LinkChoice choice;
     choice.can_interface = canInterfaceName.toStdString();
     choice.usb_open_retry_ms = kUsbOpenRetryMs;
+    choice.preferred = unitPreferred;
     CommsManager* manager = comms;
     std::atomic<bool>* result = &connectionResult;
     const bool first = firstAttempt;
@@ -171,7 +173,8 @@ void MainWindow::startConnectionAttempt() {
 void MainWindow::onConnectionAttemptEnded() {
     connectionThread = nullptr;
     const bool linked = connectionResult.load(std::memory_order_acquire);
-    if (!linked && attemptAnnounced) {
+    noteUnitsFound(linked);
+    if (!linked && attemptAnnounced && !unitChoiceNeeded && shared_bus_serials(unitsSeen).empty()) {
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
         statusBar()->showMessage(
             QStringLiteral(
@@ -191,8 +194,9 @@ void MainWindow::onConnectionAttemptEnded() {
             showTransferPlan(false);
         }
     }
-    applyLinkSteps(linkWatch.attemptEnded(linked, unitPresence(), linkNowMs()));
-    setDeviceActionsEnabled(!transferRunning() && !unitLost &&
+    applyLinkSteps(unitChoiceNeeded ? linkWatch.choiceNeeded(unitPresence(), linkNowMs())
+                                    : linkWatch.attemptEnded(linked, unitPresence(), linkNowMs()));
+    setDeviceActionsEnabled(!transferRunning() && !unitLost && !unitChoiceNeeded &&
                             linkWatch.state() != LinkState::Restarting);
 }
 
@@ -353,6 +357,10 @@ void MainWindow::showLinkLabel() {
         break;
     case LinkState::Watching:
         text = QStringLiteral("No unit — connect it and it will be found");
+        break;
+    case LinkState::Choosing:
+        text = QStringLiteral("%1 units found — choose one in Device > Unit")
+                   .arg(usable_serials(unitsSeen).size());
         break;
     case LinkState::Restarting: {
         const int64_t left = (linkWatch.restartDeadlineMs() - linkNowMs() + 999) / 1000;

@@ -4,6 +4,7 @@
 
 #include "EFIS_shared/can_export.h"
 #include "cli_test_support.h"
+#include "tests/transfer/upload_file_support.h"
 
 namespace {
 
@@ -38,6 +39,9 @@ protected:
 };
 
 TEST_F(CliUnits, OnlyTheUnitNamedIsReached) {
+    const std::string image = cli_test::temp_path("units.bin");
+    ASSERT_TRUE(transfer_test::write_file(image, transfer_test::firmware_image(3000, 7)));
+    const QString image_arg = QString::fromStdString(image);
     struct Case {
         QStringList args;
         int status;
@@ -63,6 +67,10 @@ TEST_F(CliUnits, OnlyTheUnitNamedIsReached) {
          "Unit 0x00BADA55, firmware 0.2.12 (current), on usbhid",
          1},
         {{"--link", "usb", "--serial", "12245589", "settings", "show"},  // 0x00BADA55 in decimal
+         0,
+         "Unit 0x00BADA55, firmware 0.2.12 (current), on usbhid",
+         1},
+        {{"--link", "usb", "--serial", "0x00BADA55", "firmware", image_arg, "--no-backup"},
          0,
          "Unit 0x00BADA55, firmware 0.2.12 (current), on usbhid",
          1},
