@@ -73,11 +73,12 @@ bool CommsManager::establish_connection(const LinkChoice& links) {
     unitSerial = choice.serial;
     const bool usb_ok = usbHid->isConnected();
     const bool can_ok = canFd->isConnected();
-    // Every unit identified left its version in the cache: the unit in use decides.
+    // Every unit identified left its version in the cache: the unit in use decides, and of its
+    // two links the one identified last, as when there is one unit.
     for (const FoundUnit& u : found) {
-        if (u.answered && u.serial == unitSerial && (u.link == USB_HID || !usb_ok)) {
+        const bool open = u.link == USB_HID ? usb_ok : can_ok;
+        if (u.answered && !u.shared_bus && u.serial == unitSerial && open) {
             cache_whoami_fwversion(u.firmware);
-            break;
         }
     }
     if (usb_ok && can_ok) {

@@ -58,10 +58,10 @@ struct Outcome {
     std::string out;
 };
 
-Outcome establish(CommsManager& comms) {
+Outcome establish(CommsManager& comms, const LinkChoice& links = LinkChoice{}) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const bool connected = comms.establish_connection();
+    const bool connected = comms.establish_connection(links);
     testing::internal::GetCapturedStderr();
     return {connected, testing::internal::GetCapturedStdout()};
 }
@@ -253,3 +253,94 @@ TEST_F(ConnectionSequence, SilentUnitsOnBothLinks) {
 }
 
 }  // namespace
+
+// Two units on one bus both answer every request, and a write would reach both: the bus is
+// not used.
+TEST_F(ConnectionSequence, TwoUnitsOnOneBusAreRefused) {
+    CanUnit first;
+    ASSERT_TRUE(first.ok);
+    first.unit.set_serial(0x00C0FFEE);
+    emu::EfisUnit second_unit;
+    second_unit.set_serial(0x00BADA55);
+    emu::SocketCanFrontend second(second_unit);
+    std::string error;
+    ASSERT_TRUE(second.open("can0", &error)) << error;
+    second.start();
+    CommsManager comms;
+    LinkChoice links;
+    links.usb = false;
+    const Outcome o = establish(comms, links);
+    second.stop();
+    EXPECT_FALSE(o.connected) << o.out;
+    EXPECT_TRUE(contains(o.out, "2 units answer on can0 (serials 0x")) << o.out;
+    EXPECT_TRUE(contains(o.out, "0x00C0FFEE") && contains(o.out, "0x00BADA55")) << o.out;
+    EXPECT_TRUE(contains(o.out,
+                         "this bus can hold one unit: connect one at a time or use USB; "
+                         "using neither over CAN FD\n"))
+        << o.out;
+    EXPECT_FALSE(comms.getCANFD()->isConnected());
+    EXPECT_EQ(shared_bus_serials(comms.unitsFound()).size(), 2u);
+}
+
+// Two uhid units: neither is used until one is named, then that one alone.
+TEST_F(ConnectionSequence, TwoUnitsOnUsbOnlyTheNamedOneIsUsed) {
+    emu::EfisUnit a;
+    emu::EfisUnit b;
+    a.set_serial(0x00C0FFEE);
+    b.set_serial(0x00BADA55);
+    emu::UhidFrontend fa(a);
+    emu::UhidFrontend fb(b);
+    std::string error;
+    ASSERT_TRUE(fa.open(&error)) << error;
+    ASSERT_TRUE(fb.open(&error)) << error;
+    fa.start();
+    fb.start();
+    ASSERT_TRUE(
+        kernel_test::wait_for_hid_interfaces(vendor_id, product_id, emu::kUnitUsagePage, 2));
+    LinkChoice links;
+    links.can = false;
+    CommsManager comms;
+    const Outcome none = establish(comms, links);
+    EXPECT_FALSE(none.connected);
+    EXPECT_TRUE(contains(none.out, "2 units are connected (0x")) << none.out;
+    EXPECT_FALSE(comms.getUSBHID()->isConnected());
+
+    links.serial = 0x00BADA55;
+    const Outcome named = establish(comms, links);
+    ASSERT_TRUE(named.connected) << named.out;
+    EXPECT_EQ(comms.serialNumber(), 0x00BADA55u);
+    a.clear_received();
+    b.clear_received();
+    uint32_t value = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(get_value_checked(&comms, SETTINGS_COMMS, 6, &value));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(a.received().empty());
+    EXPECT_FALSE(b.received().empty());
+    fa.stop();
+    fb.stop();
+}
+
+// A unit on USB and another on CAN FD are two units: the one named is the one in use, and
+// the serial number the tool names is its own.
+TEST_F(ConnectionSequence, UnitOnUsbAndAnotherOnCanTheNamedOneIsUsed) {
+    UsbUnit usb;
+    ASSERT_TRUE(usb.ok);
+    usb.unit.set_serial(0x00C0FFEE);
+    CanUnit can;
+    ASSERT_TRUE(can.ok);
+    can.unit.set_serial(0x00BADA55);
+    CommsManager comms;
+    const Outcome none = establish(comms);
+    EXPECT_FALSE(none.connected);
+    EXPECT_TRUE(contains(none.out, "2 units are connected (0x00C0FFEE, 0x00BADA55); none chosen\n"))
+        << none.out;
+
+    LinkChoice links;
+    links.serial = 0x00BADA55;
+    const Outcome named = establish(comms, links);
+    ASSERT_TRUE(named.connected) << named.out;
+    EXPECT_EQ(comms.getActiveInterface(), CAN_FD);
+    EXPECT_FALSE(comms.getUSBHID()->isConnected());
+    EXPECT_EQ(comms.serialNumber(), 0x00BADA55u);
+}
