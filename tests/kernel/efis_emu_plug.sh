@@ -92,7 +92,8 @@ if ! timeout -k 5 30 "$cli" --link can --can-interface efis2 info < /dev/null > 
 fi
 
 echo "==== reboot without an upload"
-timeout -k 5 30 "$cli" --link can --can-interface efis2 reboot < /dev/null > "$work/reboot1.out" 2>&1 ||
+timeout -k 5 30 "$cli" --link can --can-interface efis2 reboot --no-wait < /dev/null \
+  > "$work/reboot1.out" 2>&1 ||
   { fail "efis-cli reboot failed"; cat "$work/reboot1.out"; }
 expect 5 "rebooting line" has_lines "efis-emu: rebooting for 1500 ms" 1
 expect 1 "hidraw node gone during the restart" hidraw_absent
@@ -107,10 +108,16 @@ if ! timeout -k 5 60 "$cli" --link can --can-interface efis2 firmware "$image" <
   fail "the upload failed"
   cat "$work/firmware.out"
 fi
-timeout -k 5 30 "$cli" --link can --can-interface efis2 reboot < /dev/null > "$work/reboot2.out" 2>&1 ||
+# This time efis-cli waits for the unit and says what it runs now.
+timeout -k 5 45 "$cli" --link can --can-interface efis2 reboot < /dev/null > "$work/reboot2.out" 2>&1 ||
   { fail "efis-cli reboot failed"; cat "$work/reboot2.out"; }
 expect 5 "second rebooting line" has_lines "efis-emu: rebooting for 1500 ms" 2
 expect 5 "back with the image's version" has_lines "efis-emu: back, firmware 0.3.1" 1
+if ! grep -q "The unit restarted and now runs firmware 0.3.1 (before: firmware 0.2.12)" \
+  "$work/reboot2.out"; then
+  fail "efis-cli does not report the firmware the unit came back with"
+  cat "$work/reboot2.out"
+fi
 
 echo "==== SIGTERM while unplugged leaves the interface up"
 kill -USR1 "$emu_pid"
