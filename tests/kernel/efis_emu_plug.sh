@@ -68,7 +68,7 @@ image=$work/firmware.bin
 } > "$image"
 [ "$(stat -c %s "$image")" -eq 192 ] || fail "the test image has the wrong size"
 
-"$emu" --uhid --can efis2 --reboot-ms 1500 > "$log" 2>&1 &
+"$emu" --uhid --can efis2 --reboot-ms 3000 > "$log" 2>&1 &
 emu_pid=$!
 expect 10 "efis-emu ready" has_lines "efis-emu: ready" 1
 expect 10 "hidraw node created" hidraw_present
@@ -95,7 +95,7 @@ echo "==== reboot without an upload"
 timeout -k 5 30 "$cli" --link can --can-interface efis2 reboot --no-wait < /dev/null \
   > "$work/reboot1.out" 2>&1 ||
   { fail "efis-cli reboot failed"; cat "$work/reboot1.out"; }
-expect 5 "rebooting line" has_lines "efis-emu: rebooting for 1500 ms" 1
+expect 5 "rebooting line" has_lines "efis-emu: rebooting for 3000 ms" 1
 expect 1 "hidraw node gone during the restart" hidraw_absent
 expect 1 "efis2 down during the restart" vcan_down
 expect 5 "back with the same version" has_lines "efis-emu: back, firmware 0.2.12" 1
@@ -111,7 +111,7 @@ fi
 # This time efis-cli waits for the unit and says what it runs now.
 timeout -k 5 45 "$cli" --link can --can-interface efis2 reboot < /dev/null > "$work/reboot2.out" 2>&1 ||
   { fail "efis-cli reboot failed"; cat "$work/reboot2.out"; }
-expect 5 "second rebooting line" has_lines "efis-emu: rebooting for 1500 ms" 2
+expect 5 "second rebooting line" has_lines "efis-emu: rebooting for 3000 ms" 2
 expect 5 "back with the image's version" has_lines "efis-emu: back, firmware 0.3.1" 1
 if ! grep -q "The unit restarted and now runs firmware 0.3.1 (before: firmware 0.2.12)" \
   "$work/reboot2.out"; then
