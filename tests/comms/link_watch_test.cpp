@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class Ev { Start, Reconnect, Linked, Failed, Poll, Restart };
+enum class Ev { Start, Reconnect, Linked, Failed, Choose, Poll, Restart };
 
 struct Step {
     Ev event;
@@ -136,6 +136,19 @@ const Story kStories[] = {
       {Ev::Restart, 10000, {}, false, false, "close", S::Restarting},
       {Ev::Reconnect, 11000, {}, false, false, "close connect", S::Connecting},
       {Ev::Linked, 12000, {}, false, false, "load", S::Linked}}},
+    {"several units: no retries while the user chooses; the choice runs the sequence",
+     {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
+      {Ev::Choose, 900, kUsb, false, false, "", S::Choosing},
+      {Ev::Poll, 30000, kUsb, false, false, "", S::Choosing},
+      {Ev::Reconnect, 31000, {}, false, false, "close connect", S::Connecting},
+      {Ev::Linked, 32000, {}, false, false, "load", S::Linked}}},
+    {"several units: a link appearing asks again; all gone, the watch goes on",
+     {{Ev::Start, 0, {}, false, false, "connect", S::Connecting},
+      {Ev::Choose, 900, kUsb, false, false, "", S::Choosing},
+      {Ev::Poll, 2000, {true, true}, false, false, "connect", S::Connecting},
+      {Ev::Choose, 3000, kUsb, false, false, "", S::Choosing},
+      {Ev::Poll, 4000, kNone, false, false, "", S::Watching},
+      {Ev::Poll, 5000, kUsb, false, false, "connect", S::Connecting}}},
 };
 
 class LinkWatchStory : public ::testing::TestWithParam<Story> {};
@@ -157,6 +170,9 @@ TEST_P(LinkWatchStory, TakesTheExpectedSteps) {
             break;
         case Ev::Failed:
             taken = watch.attemptEnded(false, step.seen, step.at_ms);
+            break;
+        case Ev::Choose:
+            taken = watch.choiceNeeded(step.seen, step.at_ms);
             break;
         case Ev::Poll:
             taken = watch.observe(step.seen, step.lost, step.busy, step.at_ms);
