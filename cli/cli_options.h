@@ -17,6 +17,7 @@ enum class Verb {
     Firmware,
     Airports,
     Reboot,
+    Logbook,
 };
 
 struct CliOptions {
@@ -32,6 +33,10 @@ struct CliOptions {
     bool no_backup = false;
     bool only_given = false;
     QStringList only;
+    // logbook: the unit's serial number as typed, the first day or time shown, CSV output.
+    QString serial;
+    QString since;
+    bool csv = false;
     bool help = false;
     bool version = false;
 };

@@ -63,6 +63,7 @@ int run(CliContext& ctx, const PreparedInput& input) {
         return run_upload(ctx, false);
     case Verb::Reboot:
         return run_reboot(ctx);
+    case Verb::Logbook:
     case Verb::None:
         break;
     }
@@ -177,6 +178,9 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
     if (prepared != kExitDone) {
         out.result(prepared);
         return prepared;
+    }
+    if (options.verb == Verb::Logbook) {
+        return run_logbook(options, out, env.out);
     }
     return connect_and_run(options, env, out, input);
 }

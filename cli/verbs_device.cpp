@@ -1,5 +1,6 @@
 // info, calibration export, the two uploads and reboot.
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include "cli/exit_status.h"
@@ -11,6 +12,7 @@
 #include "firmware_ops/firmware_ops.h"
 #include "firmware_ops/transfer_plan.h"
 #include "settings/calibration_read.h"
+#include "settings/logbook.h"
 #include "settings/settings_backup.h"
 #include "settings/unit_file.h"
 #include "settings/word_text.h"
@@ -63,6 +65,26 @@ int backup_settings(CliContext& ctx) {
     ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
     ctx.result.insert(QStringLiteral("backup"), path);
     return kExitDone;
+}
+
+// The printer's reports, and the bytes written so far for the logbook.
+struct UploadWatch {
+    ProgressPrinter* printer;
+    uint64_t bytes_written = 0;
+
+    static void callback(uint32_t current, uint32_t total, int phase, void* user_data) {
+        auto* watch = static_cast<UploadWatch*>(user_data);
+        if (phase == 1) {
+            watch->bytes_written = current;
+        }
+        ProgressPrinter::callback(current, total, phase, watch->printer);
+    }
+};
+
+QString bank_text(uint32_t partition) {
+    return partition == partition_1   ? QStringLiteral("BANK1")
+           : partition == partition_2 ? QStringLiteral("BANK2")
+                                      : QString();
 }
 
 }  // namespace
@@ -164,13 +186,28 @@ int run_upload(CliContext& ctx, bool firmware) {
                      about_duration_text(transfer_seconds(plan, ctx.comms->roundTripUs())).c_str());
     }
     ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
+    UploadWatch watch{&printer};
+    uint32_t partition = partition_none;
     printer.begin();
     const upload_result_t result =
-        firmware ? send_fw(ctx.comms, local.constData(), ProgressPrinter::callback, &printer,
-                           ctx.env.cancel)
-                 : send_airport_db(ctx.comms, local.constData(), ProgressPrinter::callback,
-                                   &printer, ctx.env.cancel);
+        firmware ? send_fw(ctx.comms, local.constData(), UploadWatch::callback, &watch,
+                           ctx.env.cancel, &partition)
+                 : send_airport_db(ctx.comms, local.constData(), UploadWatch::callback, &watch,
+                                   ctx.env.cancel);
     printer.finish();
+    LogbookUpload upload;
+    upload.kind =
+        firmware ? QStringLiteral("firmware upload") : QStringLiteral("airport database upload");
+    upload.file = QFileInfo(path).absoluteFilePath();
+    upload.bank = bank_text(partition);
+    upload.bytes_written = watch.bytes_written;
+    upload.outcome = result == UPLOAD_OK          ? QStringLiteral("completed")
+                     : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
+                                                  : QStringLiteral("failed");
+    if (upload.outcome == QLatin1String("failed")) {
+        upload.cause = QString::fromUtf8(upload_result_text(result));
+    }
+    record_in_logbook(ctx, logbook_upload_action(upload));
     ctx.result.insert(QStringLiteral("file"), path);
     if (result == UPLOAD_OK) {
         ctx.out.text(firmware ? QStringLiteral("Firmware update completed")
@@ -198,7 +235,13 @@ int run_upload(CliContext& ctx, bool firmware) {
 }
 
 int run_reboot(CliContext& ctx) {
-    if (enter_boot_loader(ctx.comms) <= 0) {
+    const bool sent = enter_boot_loader(ctx.comms) > 0;
+    // efis-cli does not wait for the unit: the window's logbook entries name what it came
+    // back with.
+    record_in_logbook(ctx, logbook_restart_action(
+                               g_whoami_fwversion,
+                               sent ? QStringLiteral("sent") : QStringLiteral("failed"), nullptr));
+    if (!sent) {
         ctx.out.error(QStringLiteral("failed to send reboot command"));
         return kExitFailed;
     }
