@@ -201,6 +201,9 @@ int run_upload(CliContext& ctx, bool firmware) {
     upload.file = QFileInfo(path).absoluteFilePath();
     upload.bank = bank_text(partition);
     upload.bytes_written = watch.bytes_written;
+    if (firmware && upload.bytes_written > 0) {
+        upload.bytes_written += sizeof(firmware_header_t);
+    }
     upload.outcome = result == UPLOAD_OK          ? QStringLiteral("completed")
                      : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
                                                   : QStringLiteral("failed");

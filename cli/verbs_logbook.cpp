@@ -13,8 +13,9 @@ namespace {
 
 // "2026-05-01" (midnight UTC) or an ISO 8601 time, UTC unless it names its zone.
 QDateTime parse_since(const QString& text) {
+    // QDate reads the date at the start of a longer text too.
     const QDate day = QDate::fromString(text, Qt::ISODate);
-    if (day.isValid()) {
+    if (day.isValid() && text.size() == 10) {
         return QDateTime(day, QTime(0, 0), Qt::UTC);
     }
     QDateTime time = QDateTime::fromString(text, Qt::ISODate);

@@ -336,6 +336,9 @@ void MainWindow::onFirmwareUploadFinished() {
     upload.file = uploadFile;
     upload.bank = bankText(uploadPartition);
     upload.bytes_written = uploadBytesWritten.load();
+    if (upload.bytes_written > 0) {
+        upload.bytes_written += sizeof(firmware_header_t);
+    }
     upload.outcome = uploadOutcome(result);
     if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
         upload.cause = QString::fromUtf8(upload_result_text(result));

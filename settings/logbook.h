@@ -90,6 +90,8 @@ struct LogbookUpload {
     QString kind;
     QString file;
     QString bank;  // "BANK1", "BANK2" or "" (none chosen, or a database)
+    // Bytes the unit acknowledged: a firmware image's header (written before its data) is
+    // counted once a data packet has followed it.
     uint64_t bytes_written = 0;
     QString outcome;  // "completed", "failed" or "cancelled"
     QString cause;    // why it failed
