@@ -102,7 +102,10 @@ void record_in_logbook(CliContext& ctx, const QJsonObject& action) {
 
 int save_unit_settings(CliContext& ctx, UnitRecord* unit) {
     const SaveResult result = settings_save(ctx.comms, unit, PendingSet{});
-    record_in_logbook(ctx, logbook_save_action(result));
+    // A save refused before anything was sent changed nothing on the unit.
+    if (result.status != SaveStatus::NotLoaded) {
+        record_in_logbook(ctx, logbook_save_action(result));
+    }
     switch (result.status) {
     case SaveStatus::Ok:
         ctx.out.text(QStringLiteral("Saved on the unit (CRC %1)").arg(hex_word(result.crc)));

@@ -1,6 +1,7 @@
 #include "gui/configuration_sheet.h"
 
 #include <QBuffer>
+#include <QFont>
 #include <QPdfWriter>
 #include <QTextDocument>
 
@@ -130,6 +131,10 @@ bool write_configuration_sheet(const QString& path, const SheetContent& content,
             QStringLiteral("EFIS configuration sheet %1").arg(serial_text(content.serial)));
         writer.setCreator(QStringLiteral("efis-config"));
         QTextDocument document;
+        // Without ligatures, text taken from the PDF reads as printed ("0xff", not "0xﬀ").
+        QFont font = document.defaultFont();
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        document.setDefaultFont(font);
         document.setHtml(sheet_html(content));
         document.print(&writer);
     }

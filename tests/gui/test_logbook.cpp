@@ -197,5 +197,5 @@ void LogbookTest::sheetTextHoldsEverySettingsValue() {
     }
 }
 
-EFIS_QTEST(LogbookTest)
+EFIS_QTEST(LogbookTest);
 #include "test_logbook.moc"
