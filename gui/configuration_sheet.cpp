@@ -126,7 +126,8 @@ bool write_configuration_sheet(const QString& path, const SheetContent& content,
     {
         QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(page));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        // QTextDocument::print lays the sheet out within margins of its own (2 cm).
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
         writer.setTitle(
             QStringLiteral("EFIS configuration sheet %1").arg(serial_text(content.serial)));
         writer.setCreator(QStringLiteral("efis-config"));
