@@ -81,12 +81,6 @@ struct UploadWatch {
     }
 };
 
-QString bank_text(uint32_t partition) {
-    return partition == partition_1   ? QStringLiteral("BANK1")
-           : partition == partition_2 ? QStringLiteral("BANK2")
-                                      : QString();
-}
-
 }  // namespace
 
 int prepare_upload_file(const QString& path, bool firmware, CliOutput& out) {
@@ -196,14 +190,10 @@ int run_upload(CliContext& ctx, bool firmware) {
                                    ctx.env.cancel);
     printer.finish();
     LogbookUpload upload;
-    upload.kind =
-        firmware ? QStringLiteral("firmware upload") : QStringLiteral("airport database upload");
+    upload.firmware = firmware;
     upload.file = QFileInfo(path).absoluteFilePath();
-    upload.bank = bank_text(partition);
-    upload.bytes_written = watch.bytes_written;
-    if (firmware && upload.bytes_written > 0) {
-        upload.bytes_written += sizeof(firmware_header_t);
-    }
+    upload.partition = partition;
+    upload.data_bytes = watch.bytes_written;
     upload.outcome = result == UPLOAD_OK          ? QStringLiteral("completed")
                      : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
                                                   : QStringLiteral("failed");

@@ -118,12 +118,6 @@ QThread* makeUploadWorker(MainWindow* window, UploadFunction upload,
         });
 }
 
-QString bankText(uint32_t partition) {
-    return partition == partition_1   ? QStringLiteral("BANK1")
-           : partition == partition_2 ? QStringLiteral("BANK2")
-                                      : QString();
-}
-
 QString uploadOutcome(upload_result_t result) {
     return result == UPLOAD_OK          ? QStringLiteral("completed")
            : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
@@ -332,13 +326,9 @@ void MainWindow::onFirmwareUploadFinished() {
     }
     logTransferFigures("Firmware upload");
     LogbookUpload upload;
-    upload.kind = QStringLiteral("firmware upload");
     upload.file = uploadFile;
-    upload.bank = bankText(uploadPartition);
-    upload.bytes_written = uploadBytesWritten.load();
-    if (upload.bytes_written > 0) {
-        upload.bytes_written += sizeof(firmware_header_t);
-    }
+    upload.partition = uploadPartition;
+    upload.data_bytes = uploadBytesWritten.load();
     upload.outcome = uploadOutcome(result);
     if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
         upload.cause = QString::fromUtf8(upload_result_text(result));
@@ -382,9 +372,9 @@ void MainWindow::onAirportUploadFinished() {
     }
     logTransferFigures("Airport database upload");
     LogbookUpload upload;
-    upload.kind = QStringLiteral("airport database upload");
+    upload.firmware = false;
     upload.file = uploadFile;
-    upload.bytes_written = uploadBytesWritten.load();
+    upload.data_bytes = uploadBytesWritten.load();
     upload.outcome = uploadOutcome(result);
     if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
         upload.cause = QString::fromUtf8(upload_result_text(result));

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <cstring>
 
+#include "EFIS_shared/mem_layout.h"
 #include "comms/comms.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
@@ -383,13 +384,19 @@ QJsonObject logbook_save_action(const SaveResult& result) {
 }
 
 QJsonObject logbook_upload_action(const LogbookUpload& upload) {
-    QJsonObject action{
-        {kAction, upload.kind},
-        {kOutcome, upload.outcome},
-        {QStringLiteral("file"), upload.file},
-        {QStringLiteral("bytes_written"), static_cast<qint64>(upload.bytes_written)}};
-    if (!upload.bank.isEmpty()) {
-        action.insert(QStringLiteral("bank"), upload.bank);
+    uint64_t written = upload.data_bytes;
+    if (upload.firmware && written > 0) {
+        written += sizeof(firmware_header_t);
+    }
+    QJsonObject action{{kAction, upload.firmware ? QStringLiteral("firmware upload")
+                                                 : QStringLiteral("airport database upload")},
+                       {kOutcome, upload.outcome},
+                       {QStringLiteral("file"), upload.file},
+                       {QStringLiteral("bytes_written"), static_cast<qint64>(written)}};
+    if (upload.partition == partition_1 || upload.partition == partition_2) {
+        action.insert(QStringLiteral("bank"), upload.partition == partition_1
+                                                  ? QStringLiteral("BANK1")
+                                                  : QStringLiteral("BANK2"));
     }
     if (!upload.cause.isEmpty()) {
         action.insert(QStringLiteral("cause"), upload.cause);

@@ -85,18 +85,17 @@ QJsonObject logbook_import_action(const QString& file, const QStringList& taken,
 // A Save: its outcome and, when the unit stored the record, the CRC.
 QJsonObject logbook_save_action(const SaveResult& result);
 
-// What an upload did. `kind` is "firmware upload" or "airport database upload".
+// What an upload did, as its progress reports and its end told it.
 struct LogbookUpload {
-    QString kind;
+    bool firmware = true;  // else an airport database
     QString file;
-    QString bank;  // "BANK1", "BANK2" or "" (none chosen, or a database)
-    // Bytes the unit acknowledged: a firmware image's header (written before its data) is
-    // counted once a data packet has followed it.
-    uint64_t bytes_written = 0;
-    QString outcome;  // "completed", "failed" or "cancelled"
-    QString cause;    // why it failed
+    uint32_t partition = 0;   // the bank the unit named for a firmware image (partition_1, _2)
+    uint64_t data_bytes = 0;  // bytes the unit acknowledged after a firmware image's header
+    QString outcome;          // "completed", "failed" or "cancelled"
+    QString cause;            // why it failed
 };
-// The file's name, size and SHA-256 (read now) with the upload's outcome.
+// The file's name, size and SHA-256 (read now), the bank ("BANK1", "BANK2"), the bytes written
+// (a firmware image's header counted once data has followed it) and the outcome.
 QJsonObject logbook_upload_action(const LogbookUpload& upload);
 
 // A restart into the boot loader: `outcome` is "came back" (with the firmware the unit came
