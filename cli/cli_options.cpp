@@ -11,6 +11,7 @@ enum VerbOption : unsigned {
     kOnly = 1u << 2,
     kNoBackup = 1u << 3,
     kNoWait = 1u << 4,
+    kLogbook = 1u << 5,  // --since, --csv
 };
 
 struct VerbDef {
@@ -66,6 +67,13 @@ const VerbDef kVerbs[] = {
      "Lists every unit found on the links tried: link, device (hidraw path or CAN\n"
      "interface), serial number, firmware and generation, and the units that did not\n"
      "answer. With several units connected, every other verb needs --serial.\n"},
+    {Verb::Logbook, "logbook", 0, 0, kLogbook,
+     "logbook [--serial 0x...] [--since DATE] [--json|--csv]",
+     "Shows the logbook of a unit: every change made to it with this tool (settings sent\n"
+     "and saved, imports, uploads, restarts), oldest first. No unit needs to be connected.\n"
+     "  --serial 0x...  the unit whose logbook is shown; needed when several units have one\n"
+     "  --since DATE    only entries from DATE (2026-05-01, or a UTC time 2026-05-01T14:00)\n"
+     "  --csv           the entries as CSV on standard output\n"},
 };
 
 const VerbDef* find_verb(Verb verb) {
@@ -160,8 +168,10 @@ CliParse parse_cli(const QStringList& arguments) {
     const QCommandLineOption noBackup(QStringLiteral("no-backup"));
     const QCommandLineOption noWait(QStringLiteral("no-wait"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("serial"));
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("date"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions({link, canInterface, serial, trace, json, quiet, verbose, help, version, save,
-                       dryRun, only, noBackup, noWait});
+                       dryRun, only, noBackup, noWait, since, csv});
 
     if (!parser.parse(QStringList{QStringLiteral("efis-cli")} + arguments)) {
         return fail(parser.errorText());
@@ -230,16 +240,19 @@ CliParse parse_cli(const QStringList& arguments) {
     }
     o.operands = words;
 
-    const std::pair<const QCommandLineOption*, unsigned> verbOptions[] = {{&save, kSave},
-                                                                          {&dryRun, kDryRun},
-                                                                          {&only, kOnly},
-                                                                          {&noBackup, kNoBackup},
-                                                                          {&noWait, kNoWait}};
+    const std::pair<const QCommandLineOption*, unsigned> verbOptions[] = {
+        {&save, kSave},     {&dryRun, kDryRun}, {&only, kOnly},  {&noBackup, kNoBackup},
+        {&noWait, kNoWait}, {&since, kLogbook}, {&csv, kLogbook}};
     for (const auto& [option, bit] : verbOptions) {
         if (parser.isSet(*option) && (def->options & bit) == 0) {
             return fail(QStringLiteral("--%1 is not an option of '%2'")
                             .arg(option->names().first(), QLatin1String(def->words)));
         }
+    }
+    o.since = parser.value(since);
+    o.csv = parser.isSet(csv);
+    if (o.csv && o.json) {
+        return fail(QStringLiteral("--csv and --json cannot go together"));
     }
     if (o.save && o.dry_run) {
         return fail(QStringLiteral("--dry-run sends nothing, so --save cannot go with it"));

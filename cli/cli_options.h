@@ -18,6 +18,7 @@ enum class Verb {
     Airports,
     Reboot,
     List,
+    Logbook,
 };
 
 struct CliOptions {
@@ -34,6 +35,9 @@ struct CliOptions {
     bool only_given = false;
     bool no_wait = false;
     QStringList only;
+    // logbook: the first day or time shown, CSV output.
+    QString since;
+    bool csv = false;
     bool help = false;
     bool version = false;
 };

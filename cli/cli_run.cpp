@@ -65,6 +65,7 @@ int run(CliContext& ctx, const PreparedInput& input) {
     case Verb::Reboot:
         return run_reboot(ctx);
     case Verb::List:
+    case Verb::Logbook:
     case Verb::None:
         break;
     }
@@ -210,6 +211,9 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
     if (prepared != kExitDone) {
         out.result(prepared);
         return prepared;
+    }
+    if (options.verb == Verb::Logbook) {
+        return run_logbook(options, out, env.out);
     }
     return connect_and_run(options, env, out, input);
 }

@@ -3,6 +3,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/verbs.h"
+#include "settings/logbook.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
 
@@ -66,9 +67,11 @@ int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
 }
 
 int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
-                       UnitRecord* unit) {
+                       UnitRecord* unit, QJsonObject* logged) {
     const PendingSet before = *pending;
+    const Settings_t held = unit->record;
     const UpdateResult result = settings_update(ctx.comms, working, pending, unit, ctx.env.cancel);
+    *logged = logbook_update_action(held, working, before, *pending, result);
     if (result.cancelled) {
         std::vector<settings_struct_index> sent;
         for (const settings_struct_index index : before) {
@@ -90,8 +93,19 @@ int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* p
     return kExitDone;
 }
 
+void record_in_logbook(CliContext& ctx, const QJsonObject& action) {
+    const QString warning = logbook_record(LogbookFrontEnd::Cli, ctx.comms, action);
+    if (!warning.isEmpty()) {
+        ctx.out.warning(warning);
+    }
+}
+
 int save_unit_settings(CliContext& ctx, UnitRecord* unit) {
     const SaveResult result = settings_save(ctx.comms, unit, PendingSet{});
+    // A save refused before anything was sent changed nothing on the unit.
+    if (result.status != SaveStatus::NotLoaded) {
+        record_in_logbook(ctx, logbook_save_action(result));
+    }
     switch (result.status) {
     case SaveStatus::Ok:
         ctx.out.text(QStringLiteral("Saved on the unit (CRC %1)").arg(hex_word(result.crc)));

@@ -6,6 +6,7 @@
 #include "cli/exit_status.h"
 #include "cli/verbs.h"
 #include "comms/comms.h"
+#include "settings/logbook.h"
 #include "settings/word_text.h"
 
 namespace {
@@ -22,17 +23,30 @@ QString firmware_words(const fwversion_t& v) {
                           : QStringLiteral("firmware ") + firmware_version_text(v);
 }
 
+// The entry goes to the logbook of the unit told to restart, whether or not it came back.
+void record_restart(CliContext& ctx, const LogbookUnit& unit, const QString& outcome,
+                    const fwversion_t* after) {
+    const QString warning = logbook_record(logbook_dir(), LogbookFrontEnd::Cli, unit,
+                                           logbook_restart_action(unit.firmware, outcome, after));
+    if (!warning.isEmpty()) {
+        ctx.out.warning(warning);
+    }
+}
+
 }  // namespace
 
 int run_reboot(CliContext& ctx) {
     const fwversion_t before = g_whoami_fwversion;
     const uint32_t serial = ctx.comms->serialNumber();
+    const LogbookUnit unit = logbook_unit(ctx.comms);
     if (enter_boot_loader(ctx.comms) <= 0) {
+        record_restart(ctx, unit, QStringLiteral("failed"), nullptr);
         ctx.out.error(QStringLiteral("failed to send reboot command"));
         return kExitFailed;
     }
     ctx.out.text(QStringLiteral("Reboot command sent to device"));
     if (ctx.options.no_wait) {
+        record_restart(ctx, unit, QStringLiteral("sent"), nullptr);
         return kExitDone;
     }
     ctx.comms->disconnectAll();
@@ -53,13 +67,16 @@ int run_reboot(CliContext& ctx) {
     }
     if (!back) {
         if (ctx.cancelled()) {
+            record_restart(ctx, unit, QStringLiteral("sent"), nullptr);
             ctx.out.error(QStringLiteral("stopped waiting for the unit; it was told to restart"));
             return kExitCancelled;
         }
+        record_restart(ctx, unit, QStringLiteral("did not come back"), nullptr);
         ctx.out.error(QStringLiteral("the unit did not come back within 30 s of the restart"));
         return kExitNoUnit;
     }
     const fwversion_t now = g_whoami_fwversion;
+    record_restart(ctx, unit, QStringLiteral("came back"), &now);
     ctx.out.text(
         now.version == before.version
             ? QStringLiteral("The unit restarted and still runs %1").arg(firmware_words(now))

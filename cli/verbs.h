@@ -62,6 +62,8 @@ int run_upload(CliContext& ctx, bool firmware);
 int run_reboot(CliContext& ctx);
 // Lists the units found; needs no unit chosen.
 int run_list(const CliOptions& options, CliOutput& out);
+// No unit is reached: the logbooks on disk are read.
+int run_logbook(const CliOptions& options, CliOutput& out, FILE* data_out);
 
 // Shared by the verbs: reads the whole settings record, or says why not (the exit status:
 // failed, or cancelled by the user). `result` (may be null) receives the load's outcome.
@@ -69,9 +71,13 @@ int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* result = n
 // Commits what the unit holds; the exit status.
 int save_unit_settings(CliContext& ctx, UnitRecord* unit);
 // Sends the pending elements of `working`; the exit status (1 naming what the unit did not
-// take, 5 naming what was and was not sent when the user stopped it).
+// take, 5 naming what was and was not sent when the user stopped it). `logged` receives the
+// logbook's account of what was sent.
 int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* pending,
-                       UnitRecord* unit);
+                       UnitRecord* unit, QJsonObject* logged);
+// Adds the action to the connected unit's logbook; a logbook that cannot be written is a
+// warning.
+void record_in_logbook(CliContext& ctx, const QJsonObject& action);
 // Writes an export's text to `path`, or to standard output when it names it; false (with the
 // error said) when any of it could not be written.
 bool write_export(CliContext& ctx, const QString& path, const QByteArray& text);

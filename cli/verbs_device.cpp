@@ -1,5 +1,6 @@
 // info, calibration export, the two uploads and reboot.
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include "cli/exit_status.h"
@@ -11,6 +12,7 @@
 #include "firmware_ops/firmware_ops.h"
 #include "firmware_ops/transfer_plan.h"
 #include "settings/calibration_read.h"
+#include "settings/logbook.h"
 #include "settings/settings_backup.h"
 #include "settings/unit_file.h"
 #include "settings/word_text.h"
@@ -64,6 +66,20 @@ int backup_settings(CliContext& ctx) {
     ctx.result.insert(QStringLiteral("backup"), path);
     return kExitDone;
 }
+
+// The printer's reports, and the bytes written so far for the logbook.
+struct UploadWatch {
+    ProgressPrinter* printer;
+    uint64_t bytes_written = 0;
+
+    static void callback(uint32_t current, uint32_t total, int phase, void* user_data) {
+        auto* watch = static_cast<UploadWatch*>(user_data);
+        if (phase == 1) {
+            watch->bytes_written = current;
+        }
+        ProgressPrinter::callback(current, total, phase, watch->printer);
+    }
+};
 
 }  // namespace
 
@@ -164,13 +180,27 @@ int run_upload(CliContext& ctx, bool firmware) {
                      about_duration_text(transfer_seconds(plan, ctx.comms->roundTripUs())).c_str());
     }
     ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
+    UploadWatch watch{&printer};
+    uint32_t partition = partition_none;
     printer.begin();
     const upload_result_t result =
-        firmware ? send_fw(ctx.comms, local.constData(), ProgressPrinter::callback, &printer,
-                           ctx.env.cancel)
-                 : send_airport_db(ctx.comms, local.constData(), ProgressPrinter::callback,
-                                   &printer, ctx.env.cancel);
+        firmware ? send_fw(ctx.comms, local.constData(), UploadWatch::callback, &watch,
+                           ctx.env.cancel, &partition)
+                 : send_airport_db(ctx.comms, local.constData(), UploadWatch::callback, &watch,
+                                   ctx.env.cancel);
     printer.finish();
+    LogbookUpload upload;
+    upload.firmware = firmware;
+    upload.file = QFileInfo(path).absoluteFilePath();
+    upload.partition = partition;
+    upload.data_bytes = watch.bytes_written;
+    upload.outcome = result == UPLOAD_OK          ? QStringLiteral("completed")
+                     : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
+                                                  : QStringLiteral("failed");
+    if (upload.outcome == QLatin1String("failed")) {
+        upload.cause = QString::fromUtf8(upload_result_text(result));
+    }
+    record_in_logbook(ctx, logbook_upload_action(upload));
     ctx.result.insert(QStringLiteral("file"), path);
     if (result == UPLOAD_OK) {
         ctx.out.text(firmware ? QStringLiteral("Firmware update completed")

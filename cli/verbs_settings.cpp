@@ -12,6 +12,7 @@
 #include "comms/comms.h"
 #include "settings/calibration_read.h"
 #include "settings/file_write.h"
+#include "settings/logbook.h"
 #include "settings/setting_names.h"
 #include "settings/settings_compare.h"
 #include "settings/unit_file.h"
@@ -249,7 +250,9 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
                                    {QStringLiteral("after"), after},
                                    {QStringLiteral("raw"), raw_json(a.words)}});
     }
-    int status = send_unit_settings(ctx, working, &pending, &unit);
+    QJsonObject logged;
+    int status = send_unit_settings(ctx, working, &pending, &unit, &logged);
+    record_in_logbook(ctx, logged);
     bool saved = false;
     if (status == kExitDone) {
         if (ctx.cancelled()) {
@@ -346,6 +349,7 @@ int run_settings_import(CliContext& ctx, const PreparedInput& input) {
     Settings_t working = unit.record;
     PendingSet pending;
     size_t taken = 0;
+    QStringList taken_names;
     for (const SettingDifference& d : settings_compare(unit.record, file.record)) {
         QString left_out;
         if (ctx.options.only_given && input.only.count(d.setting) == 0) {
@@ -362,6 +366,7 @@ int run_settings_import(CliContext& ctx, const PreparedInput& input) {
             continue;
         }
         ++taken;
+        taken_names << d.name;
         const SettingDef& def = settings_table()[d.setting];
         const std::vector<uint32_t> words = setting_words(file.record, d.setting);
         for (int i = 0; i < def.count; ++i) {
@@ -397,7 +402,9 @@ int run_settings_import(CliContext& ctx, const PreparedInput& input) {
         ctx.out.error(QStringLiteral("stopped before anything was sent"));
         return kExitCancelled;
     }
-    int status = send_unit_settings(ctx, working, &pending, &unit);
+    QJsonObject logged;
+    int status = send_unit_settings(ctx, working, &pending, &unit, &logged);
+    record_in_logbook(ctx, logbook_import_action(path, taken_names, logged));
     if (status == kExitDone) {
         result.insert(QStringLiteral("sent"), static_cast<int>(taken));
         if (ctx.cancelled()) {

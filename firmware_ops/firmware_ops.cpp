@@ -408,7 +408,7 @@ uint32_t get_mx25_partition(CommsManager* comms) {
 
 upload_result_t send_fw(CommsManager* comms, const char* encrypted_bin_file_path,
                         fw_progress_callback_t progress_cb, void* user_data,
-                        const std::atomic<bool>* cancel) {
+                        const std::atomic<bool>* cancel, uint32_t* partition_used) {
     if (comms == nullptr || !comms->isConnected()) {
         puts("send_fw: CommsManager not connected");
         return UPLOAD_NOT_CONNECTED;
@@ -433,6 +433,9 @@ upload_result_t send_fw(CommsManager* comms, const char* encrypted_bin_file_path
         return UPLOAD_NO_PARTITION;
     }
     printf("send_fw: Using %s, starting at page %u\n", partition_name, start_page);
+    if (partition_used != nullptr) {
+        *partition_used = partition;
+    }
 
     FILE* file = fopen(encrypted_bin_file_path, "rb");
     if (file == nullptr) {

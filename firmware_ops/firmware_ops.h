@@ -52,9 +52,11 @@ uint32_t get_mx25_partition(CommsManager* comms);
 
 // `cancel` (may be null) is honoured between packets: the upload stops with
 // UPLOAD_CANCELLED and leaves the link idle.
+// `partition` (may be null) receives the bank the unit named (partition_1 or partition_2)
+// once it has named one, and is left alone otherwise.
 upload_result_t send_fw(CommsManager* comms, const char* encrypted_bin_file_path,
                         fw_progress_callback_t progress_cb, void* user_data,
-                        const std::atomic<bool>* cancel = nullptr);
+                        const std::atomic<bool>* cancel = nullptr, uint32_t* partition = nullptr);
 upload_result_t send_airport_db(CommsManager* comms, const char* db_file_path,
                                 fw_progress_callback_t progress_cb, void* user_data,
                                 const std::atomic<bool>* cancel = nullptr);

@@ -20,6 +20,7 @@
 #include "comms/link_watch.h"
 #include "comms/unit_choice.h"
 #include "firmware_ops/transfer_meter.h"
+#include "settings/logbook.h"
 #include "settings/settings_exchange.h"
 #include "settings/settings_file.h"
 
@@ -190,6 +191,11 @@ private:
     void chooseCanInterface(const QString& name);
     void saveDiagnosticTrace();
     void showAbout();
+    // The unit's logbook: an ended action is added to it, and a failure to write it is a
+    // warning after the action's outcome in the status bar.
+    void recordInLogbook(const QJsonObject& action);
+    void showLogbook();
+    void saveConfigurationSheet();
 
     // Asks before an action that would lose something; true when the user goes ahead.
     bool confirm(const QString& text, const QString& informative, const QString& proceed);
@@ -274,6 +280,18 @@ private:
     // The link was lost: the device actions stay off until the unit is found again.
     bool unitLost = false;
     fwversion_t firmwareBeforeRestart{};
+    // A restart was sent and its logbook entry waits for the unit to come back (or not); the
+    // unit as it was before it.
+    bool restartEntryPending = false;
+    LogbookUnit unitBeforeRestart;
+    // Settings taken from a file, logged as an import with the Update that sends them.
+    QString importFile;
+    QStringList importTaken;
+    // The running upload's file, the bank the unit named and the bytes written so far (set by
+    // the worker).
+    QString uploadFile;
+    uint32_t uploadPartition = 0;
+    std::atomic<uint64_t> uploadBytesWritten{0};
     // The serial number of the unit linked last (0xFFFFFFFF before the first).
     uint32_t previousUnitSerial = 0xFFFFFFFF;
     // The last frames and log lines, for Help > Save Diagnostic Trace.

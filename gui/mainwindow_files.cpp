@@ -1,5 +1,6 @@
 // The File menu: a unit's settings exported to a file and a file compared and imported into
-// the settings tab; and the backup of the settings written before a firmware upload.
+// the settings tab, the unit's logbook and its configuration sheet; and the backup of the
+// settings written before a firmware upload.
 #include <QAction>
 #include <QDateTime>
 #include <QDebug>
@@ -15,13 +16,16 @@
 
 #include "EFIS_shared/get_set.h"
 #include "comms/comms.h"
+#include "gui/configuration_sheet.h"
 #include "gui/import_dialog.h"
+#include "gui/logbook_dialog.h"
 #include "gui/mainwindow.h"
 #include "settings/calibration_read.h"
 #include "settings/setting_names.h"
 #include "settings/settings_backup.h"
 #include "settings/settings_compare.h"
 #include "settings/unit_file.h"
+#include "settings/word_text.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::setupFileMenu() {
@@ -33,6 +37,13 @@ void MainWindow::setupFileMenu() {
     QAction* importAction = file->addAction(QStringLiteral("Import Settings…"));
     importAction->setObjectName(QStringLiteral("action_import_settings"));
     connect(importAction, &QAction::triggered, this, [this]() { importSettings(); });
+    file->addSeparator();
+    QAction* logbookAction = file->addAction(QStringLiteral("Unit Logbook…"));
+    logbookAction->setObjectName(QStringLiteral("action_unit_logbook"));
+    connect(logbookAction, &QAction::triggered, this, [this]() { showLogbook(); });
+    QAction* sheetAction = file->addAction(QStringLiteral("Save Configuration Sheet…"));
+    sheetAction->setObjectName(QStringLiteral("action_configuration_sheet"));
+    connect(sheetAction, &QAction::triggered, this, [this]() { saveConfigurationSheet(); });
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"));
     quit->setObjectName(QStringLiteral("action_quit"));
@@ -195,6 +206,11 @@ void MainWindow::importSettings() {
         }
     }
     updateUIFromConfig();
+    importFile = path;
+    importTaken.clear();
+    for (const size_t setting : taken) {
+        importTaken << QString::fromLatin1(settings_table()[setting].name);
+    }
     statusBar()->showMessage(
         QStringLiteral("%1 setting(s) taken from %2; press Update to send them to the unit")
             .arg(taken.size())
@@ -248,4 +264,60 @@ bool MainWindow::backupBeforeFirmwareUpload() {
         QStringLiteral("Settings backed up to %1").arg(QFileInfo(path).fileName()));
     backupLabel->setToolTip(QDir::toNativeSeparators(path));
     return true;
+}
+
+void MainWindow::showLogbook() {
+    const uint32_t serial = unitRecord.loaded ? unitRecord.serial_number : comms->serialNumber();
+    LogbookDialog dialog(logbook_dir(), serial, this);
+    dialog.exec();
+}
+
+void MainWindow::saveConfigurationSheet() {
+    // The sheet states what the unit holds: values never read, or edits it does not hold yet,
+    // would be printed as if it did.
+    if (!unitRecord.loaded) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: No settings were read from the unit; press Load before "
+                           "saving the configuration sheet"),
+            0);
+        return;
+    }
+    if (!unitRecord.whole()) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: The unit's settings were not read completely; press Load "
+                           "before saving the configuration sheet"),
+            0);
+        return;
+    }
+    if (!changed_values.empty()) {
+        statusBar()->showMessage(
+            QStringLiteral("Error: %1 edit(s) not sent to the unit; press Update first")
+                .arg(pending_setting_count(changed_values)),
+            0);
+        return;
+    }
+    SheetContent content;
+    content.record = unitRecord.record;
+    content.serial = unitRecord.serial_number;
+    content.firmware = unitRecord.firmware;
+    content.current_generation = unitRecord.current_generation;
+    content.date = QDateTime::currentDateTimeUtc();
+    content.entries = logbook_read(logbook_path(logbook_dir(), content.serial)).entries;
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save Configuration Sheet"),
+        QDir::home().filePath(QStringLiteral("configuration-sheet-%1-%2.pdf")
+                                  .arg(serial_text(content.serial),
+                                       content.date.toString(QStringLiteral("yyyyMMdd")))),
+        QStringLiteral("PDF Files (*.pdf);;All Files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    if (!write_configuration_sheet(path, content, sheet_page_size(QLocale::system()), &error)) {
+        qDebug() << "Configuration sheet not written:" << path << error;
+        statusBar()->showMessage(QStringLiteral("Error: Could not write %1: %2").arg(path, error),
+                                 0);
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("Configuration sheet saved to %1").arg(path), 0);
 }

@@ -220,6 +220,17 @@ void MainWindow::applyLinkSteps(const LinkSteps& steps) {
             QStringLiteral("Warning: The unit did not come back within 30 s of the restart; it "
                            "will be found when it is connected again"),
             0);
+        if (restartEntryPending) {
+            restartEntryPending = false;
+            const QString warning = logbook_record(
+                logbook_dir(), LogbookFrontEnd::Window, unitBeforeRestart,
+                logbook_restart_action(unitBeforeRestart.firmware,
+                                       QStringLiteral("did not come back"), nullptr));
+            if (!warning.isEmpty()) {
+                statusBar()->showMessage(
+                    statusBar()->currentMessage() + QStringLiteral("; Warning: ") + warning, 0);
+            }
+        }
     }
     if (steps.connect) {
         startConnectionAttempt();
@@ -282,6 +293,11 @@ void MainWindow::onUnitFound(bool returned) {
     // A load that failed says so; otherwise the user sees what the unit runs now.
     if (!statusBar()->currentMessage().startsWith(QStringLiteral("Error: "))) {
         statusBar()->showMessage(text, 0);
+    }
+    if (restartEntryPending) {
+        restartEntryPending = false;
+        recordInLogbook(
+            logbook_restart_action(firmwareBeforeRestart, QStringLiteral("came back"), &now));
     }
 }
 

@@ -33,6 +33,10 @@ void MainWindow::loadConfigFromDevice(const QString& editsKept) {
     }
 
     const PendingSet edits = editsKept.isEmpty() ? PendingSet() : changed_values;
+    if (edits.empty()) {
+        importFile.clear();
+        importTaken.clear();
+    }
     Settings_t edited = user_config;
     changed_values.clear();
     const LoadResult result = settings_load(comms, &unitRecord);
@@ -118,6 +122,15 @@ void MainWindow::loadConfigFromDevice(const QString& editsKept) {
     statusBar()->showMessage(outcome, 0);
 }
 
+void MainWindow::recordInLogbook(const QJsonObject& action) {
+    const QString warning = logbook_record(LogbookFrontEnd::Window, comms, action);
+    if (!warning.isEmpty()) {
+        qDebug() << "Logbook:" << warning;
+        statusBar()->showMessage(
+            statusBar()->currentMessage() + QStringLiteral("; Warning: ") + warning, 0);
+    }
+}
+
 void MainWindow::onLoadClicked() {
     // Only a load that would run asks: one refused for the link or a transfer loses nothing.
     if (!changed_values.empty() && linkUpAndIdle() &&
@@ -141,6 +154,8 @@ void MainWindow::onUpdateClicked() {
     }
 
     // Values the unit did not acknowledge stay pending, so the next Update sends them again.
+    const Settings_t held = unitRecord.record;
+    const PendingSet attempted = changed_values;
     const UpdateResult result = settings_update(comms, user_config, &changed_values, &unitRecord);
     for (const settings_struct_index index : result.failed) {
         qDebug() << "Failed to send value for index" << static_cast<int>(index);
@@ -158,6 +173,14 @@ void MainWindow::onUpdateClicked() {
                                      .arg(result.failed.size()),
                                  0);
     }
+    QJsonObject action =
+        logbook_update_action(held, user_config, attempted, changed_values, result);
+    if (!importFile.isEmpty()) {
+        action = logbook_import_action(importFile, importTaken, action);
+        importFile.clear();
+        importTaken.clear();
+    }
+    recordInLogbook(action);
 }
 
 void MainWindow::onSaveClicked() {
@@ -211,6 +234,10 @@ void MainWindow::onSaveClicked() {
         break;
     }
     refreshMarks();
+    // A Save refused before anything was sent changed nothing on the unit.
+    if (result.status != SaveStatus::EditsPending && result.status != SaveStatus::NotLoaded) {
+        recordInLogbook(logbook_save_action(result));
+    }
 }
 
 void MainWindow::onRebootClicked() {
@@ -235,8 +262,12 @@ void MainWindow::onRebootClicked() {
         return;
     }
 
+    const LogbookUnit before = logbook_unit(comms);
     if (enter_boot_loader(comms) > 0) {
         qDebug() << "Reboot command sent successfully";
+        // The entry is written once the unit is back, with the firmware it came back with.
+        restartEntryPending = true;
+        unitBeforeRestart = before;
         // What was sent and not saved is gone with the restart.
         unitRecord.sent_not_saved = false;
         refreshMarks();
@@ -245,5 +276,6 @@ void MainWindow::onRebootClicked() {
     } else {
         qDebug() << "Failed to send reboot command";
         statusBar()->showMessage(QStringLiteral("Error: Failed to send reboot command"), 0);
+        recordInLogbook(logbook_restart_action(before.firmware, QStringLiteral("failed"), nullptr));
     }
 }

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
@@ -36,6 +37,9 @@ void fw_progress_callback(uint32_t current, uint32_t total, int phase, void* use
     if (ctx == nullptr || ctx->window == nullptr) {
         return;
     }
+    if (phase == 1 && ctx->bytes_written != nullptr) {
+        ctx->bytes_written->store(current);
+    }
     const uint32_t bar = ctx->compute_bar(current, total, phase);
     if (!ctx->should_emit(bar, phase, current, total)) {
         return;
@@ -56,6 +60,9 @@ void airport_progress_callback(uint32_t current, uint32_t total, int phase, void
     auto* ctx = static_cast<ThrottledUploadProgressCtx*>(user_data);
     if (ctx == nullptr || ctx->window == nullptr) {
         return;
+    }
+    if (phase == 1 && ctx->bytes_written != nullptr) {
+        ctx->bytes_written->store(current);
     }
     const uint32_t bar = ctx->compute_bar(current, total, phase);
     if (!ctx->should_emit(bar, phase, current, total)) {
@@ -91,22 +98,30 @@ bool firmware_left_untouched(upload_result_t result) {
     }
 }
 
-using UploadFunction = upload_result_t (*)(CommsManager*, const char*, fw_progress_callback_t,
-                                           void*, const std::atomic<bool>*);
+using UploadFunction = std::function<upload_result_t(
+    CommsManager*, const char*, fw_progress_callback_t, void*, const std::atomic<bool>*)>;
 
 // The worker of one upload. It works on copies of the path and the manager pointer taken at
 // the start, so that a later file choice cannot reach a running upload.
 QThread* makeUploadWorker(MainWindow* window, UploadFunction upload,
                           fw_progress_callback_t progress, const QString& pathCopy,
                           CommsManager* commsPtr, const std::atomic<bool>* cancel,
-                          std::atomic<uint32_t>* result) {
-    return QThread::create([window, upload, progress, pathCopy, commsPtr, cancel, result]() {
-        use_fine_timer_slack();
-        ThrottledUploadProgressCtx context;
-        context.window = window;
-        const QByteArray path = pathCopy.toLocal8Bit();
-        result->store(upload(commsPtr, path.constData(), progress, &context, cancel));
-    });
+                          std::atomic<uint32_t>* result, std::atomic<uint64_t>* bytesWritten) {
+    return QThread::create(
+        [window, upload, progress, pathCopy, commsPtr, cancel, result, bytesWritten]() {
+            use_fine_timer_slack();
+            ThrottledUploadProgressCtx context;
+            context.window = window;
+            context.bytes_written = bytesWritten;
+            const QByteArray path = pathCopy.toLocal8Bit();
+            result->store(upload(commsPtr, path.constData(), progress, &context, cancel));
+        });
+}
+
+QString uploadOutcome(upload_result_t result) {
+    return result == UPLOAD_OK          ? QStringLiteral("completed")
+           : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
+                                        : QStringLiteral("failed");
 }
 
 }  // namespace
@@ -223,8 +238,19 @@ void MainWindow::onStartUpdateClicked() {
     qDebug() << "Starting firmware update with file:" << firmwareFilePath;
 
     uploadCancel = false;
-    QThread* worker = makeUploadWorker(this, send_fw, fw_progress_callback, firmwareFilePath, comms,
-                                       &uploadCancel, &firmwareUploadResult);
+    uploadFile = firmwareFilePath;
+    uploadPartition = partition_none;
+    uploadBytesWritten = 0;
+    // The worker alone writes the bank until it has finished.
+    uint32_t* partition = &uploadPartition;
+    QThread* worker = makeUploadWorker(
+        this,
+        [partition](CommsManager* c, const char* path, fw_progress_callback_t progress, void* user,
+                    const std::atomic<bool>* cancel) {
+            return send_fw(c, path, progress, user, cancel, partition);
+        },
+        fw_progress_callback, firmwareFilePath, comms, &uploadCancel, &firmwareUploadResult,
+        &uploadBytesWritten);
     firmwareUploadThread = worker;
     startTransferFigures();
     connect(worker, &QThread::finished, this, [this]() { onFirmwareUploadFinished(); });
@@ -265,9 +291,16 @@ void MainWindow::onStartAirportClicked() {
     qDebug() << "Airport database upload:" << airportDbFilePath;
 
     uploadCancel = false;
-    QThread* worker =
-        makeUploadWorker(this, send_airport_db, airport_progress_callback, airportDbFilePath, comms,
-                         &uploadCancel, &airportUploadResult);
+    uploadFile = airportDbFilePath;
+    uploadBytesWritten = 0;
+    QThread* worker = makeUploadWorker(
+        this,
+        [](CommsManager* c, const char* path, fw_progress_callback_t progress, void* user,
+           const std::atomic<bool>* cancel) {
+            return send_airport_db(c, path, progress, user, cancel);
+        },
+        airport_progress_callback, airportDbFilePath, comms, &uploadCancel, &airportUploadResult,
+        &uploadBytesWritten);
     airportUploadThread = worker;
     startTransferFigures();
     connect(worker, &QThread::finished, this, [this]() { onAirportUploadFinished(); });
@@ -292,6 +325,15 @@ void MainWindow::onFirmwareUploadFinished() {
         qDebug() << "Firmware update process failed:" << cause;
     }
     logTransferFigures("Firmware upload");
+    LogbookUpload upload;
+    upload.file = uploadFile;
+    upload.partition = uploadPartition;
+    upload.data_bytes = uploadBytesWritten.load();
+    upload.outcome = uploadOutcome(result);
+    if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
+        upload.cause = QString::fromUtf8(upload_result_text(result));
+    }
+    recordInLogbook(logbook_upload_action(upload));
     // Once the bank is being erased it holds no whole image until an upload completes.
     firmwareIncomplete = result != UPLOAD_OK && !firmware_left_untouched(result);
     firmwareUploadThread.clear();
@@ -329,6 +371,15 @@ void MainWindow::onAirportUploadFinished() {
         qDebug() << "Airport database transfer failed:" << cause;
     }
     logTransferFigures("Airport database upload");
+    LogbookUpload upload;
+    upload.firmware = false;
+    upload.file = uploadFile;
+    upload.data_bytes = uploadBytesWritten.load();
+    upload.outcome = uploadOutcome(result);
+    if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
+        upload.cause = QString::fromUtf8(upload_result_text(result));
+    }
+    recordInLogbook(logbook_upload_action(upload));
     airportUploadThread.clear();
     transferEnded();
 }

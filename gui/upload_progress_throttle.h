@@ -2,6 +2,7 @@
 // more often than the window can repaint, so only some reports are posted to it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -13,6 +14,8 @@ inline constexpr uint32_t kEraseBarWeight = 1200;
 
 struct ThrottledUploadProgressCtx {
     MainWindow* window = nullptr;
+    // Bytes written so far, for the logbook (may be null).
+    std::atomic<uint64_t>* bytes_written = nullptr;
     std::chrono::steady_clock::time_point last_emit{};
     uint32_t last_posted_bar = 0xFFFFFFFFu;
     int last_phase = -2;
