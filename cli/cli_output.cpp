@@ -35,7 +35,7 @@ CliOutput::CliOutput(const CliEnvironment& env, bool json, bool quiet)
       quiet_(quiet) {}
 
 void CliOutput::text(const QString& line) {
-    if (json_ || quiet_) {
+    if (json_) {
         return;
     }
     std::fprintf(out_, "%s\n", printable(line, out_terminal_).constData());
@@ -53,6 +53,11 @@ void CliOutput::warning(const QString& line) {
 void CliOutput::error(const QString& line) {
     error_ = line;
     std::fprintf(err_, "efis-cli: %s\n", printable(line, err_terminal_).constData());
+    std::fflush(err_);
+}
+
+void CliOutput::detail(const QString& line) {
+    std::fprintf(err_, "%s\n", printable(line, err_terminal_).constData());
     std::fflush(err_);
 }
 

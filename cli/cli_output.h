@@ -17,7 +17,8 @@ public:
     // Progress is shown unless --quiet; as JSON events with --json.
     bool showsProgress() const { return !quiet_; }
 
-    // A line of the human-readable result (dropped with --json or --quiet). Lines, warnings
+    // A line of the human-readable result (dropped with --json; kept with --quiet, which
+    // hides only what comes on the way to a result). Lines, warnings
     // and errors carry text from the unit and from files: on a terminal their control
     // characters are shown escaped ("\x1B"), so that none of them acts on the terminal.
     void text(const QString& line);
@@ -25,6 +26,8 @@ public:
     void warning(const QString& line);
     // "efis-cli: ..." on standard error, always; the result's "error".
     void error(const QString& line);
+    // A line on standard error that explains the error before it, always.
+    void detail(const QString& line);
 
     // JSON events (with --json only): begin and progress unless --quiet, result always.
     void begin(const QJsonObject& fields);

@@ -164,6 +164,7 @@ int run_upload(CliContext& ctx, bool firmware) {
                      about_duration_text(transfer_seconds(plan, ctx.comms->roundTripUs())).c_str());
     }
     ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
+    printer.setColumns(ctx.env.err_columns);
     printer.begin();
     const upload_result_t result =
         firmware ? send_fw(ctx.comms, local.constData(), ProgressPrinter::callback, &printer,
@@ -178,6 +179,10 @@ int run_upload(CliContext& ctx, bool firmware) {
         return kExitDone;
     }
     if (result == UPLOAD_CANCELLED) {
+        // What the unit holds now: the bank or the database was begun and not finished.
+        ctx.result.insert(
+            firmware ? QStringLiteral("bank_incomplete") : QStringLiteral("database_incomplete"),
+            true);
         ctx.out.error(firmware ? QStringLiteral("firmware update cancelled: the firmware bank "
                                                 "holds an incomplete image; do not restart the "
                                                 "unit into it until an update has completed")
