@@ -42,6 +42,12 @@ void CliOutput::text(const QString& line) {
     std::fflush(out_);
 }
 
+void CliOutput::note(const QString& line) {
+    if (!quiet_) {
+        text(line);
+    }
+}
+
 void CliOutput::warning(const QString& line) {
     warnings_ << line;
     if (!quiet_) {

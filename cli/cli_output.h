@@ -22,6 +22,9 @@ public:
     // and errors carry text from the unit and from files: on a terminal their control
     // characters are shown escaped ("\x1B"), so that none of them acts on the terminal.
     void text(const QString& line);
+    // A line of standard output on the way to the result (a backup kept first), dropped with
+    // --json or --quiet.
+    void note(const QString& line);
     // "efis-cli: warning: ..." on standard error unless --quiet; gathered for the result.
     void warning(const QString& line);
     // "efis-cli: ..." on standard error, always; the result's "error".

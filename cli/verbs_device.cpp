@@ -60,7 +60,7 @@ int backup_settings(CliContext& ctx) {
                           .arg(error));
         return kExitFileRefused;
     }
-    ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
+    ctx.out.note(QStringLiteral("Settings backed up to %1").arg(path));
     ctx.result.insert(QStringLiteral("backup"), path);
     return kExitDone;
 }

@@ -271,7 +271,7 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
     }
     Settings_t working = unit.record;
     PendingSet pending;
-    QJsonArray changes;
+    std::vector<QJsonObject> planned;
     for (const Assignment& a : input.assignments) {
         const SettingDef& def = settings_table()[a.setting];
         const QString before = human_value(unit.record, a.setting);
@@ -283,12 +283,25 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
         }
         const QString after = human_value(working, a.setting);
         ctx.out.text(QStringLiteral("%1: %2 -> %3").arg(QLatin1String(def.name), before, after));
-        changes.append(QJsonObject{{QStringLiteral("name"), QLatin1String(def.name)},
-                                   {QStringLiteral("before"), before},
-                                   {QStringLiteral("after"), after},
-                                   {QStringLiteral("raw"), raw_json(a.words)}});
+        planned.push_back(QJsonObject{{QStringLiteral("name"), QLatin1String(def.name)},
+                                      {QStringLiteral("before"), before},
+                                      {QStringLiteral("after"), after},
+                                      {QStringLiteral("raw"), raw_json(a.words)}});
     }
     int status = send_unit_settings(ctx, working, &pending, &unit);
+    // A change is reported once the unit has acknowledged every element of it.
+    QJsonArray changes;
+    for (size_t n = 0; n < input.assignments.size(); ++n) {
+        const SettingDef& def = settings_table()[input.assignments[n].setting];
+        bool acknowledged = true;
+        for (int i = 0; i < def.count; ++i) {
+            acknowledged = acknowledged &&
+                           pending.count(static_cast<settings_struct_index>(def.first + i)) == 0;
+        }
+        if (acknowledged) {
+            changes.append(planned[n]);
+        }
+    }
     bool saved = false;
     if (status == kExitDone) {
         if (ctx.cancelled()) {
