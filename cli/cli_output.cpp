@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cerrno>
 
 namespace {
 
@@ -39,7 +40,14 @@ void CliOutput::text(const QString& line) {
         return;
     }
     std::fprintf(out_, "%s\n", printable(line, out_terminal_).constData());
-    std::fflush(out_);
+    flushOut();
+}
+
+void CliOutput::flushOut() {
+    errno = 0;
+    if ((std::fflush(out_) != 0 || std::ferror(out_) != 0) && out_errno_ == 0) {
+        out_errno_ = errno != 0 ? errno : EIO;
+    }
 }
 
 void CliOutput::note(const QString& line) {
@@ -71,7 +79,7 @@ void CliOutput::event(const char* kind, const QJsonObject& fields) {
     QJsonObject object = fields;
     object.insert(QStringLiteral("event"), QLatin1String(kind));
     std::fprintf(out_, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
-    std::fflush(out_);
+    flushOut();
 }
 
 void CliOutput::begin(const QJsonObject& fields) {

@@ -39,8 +39,11 @@ public:
     void result(int exit_status, const QJsonObject& fields = QJsonObject());
 
     FILE* errStream() const { return err_; }
+    // The error of the first write to standard output that failed, 0 when none did.
+    int outError() const { return out_errno_; }
 
 private:
+    void flushOut();
     void event(const char* kind, const QJsonObject& fields);
 
     FILE* out_;
@@ -49,6 +52,7 @@ private:
     bool err_terminal_;
     bool json_;
     bool quiet_;
+    int out_errno_ = 0;
     QString error_;
     QStringList warnings_;
 };

@@ -189,9 +189,9 @@ int check_output(FILE* stream, int status, CliOutput& out) {
     if (std::fflush(stream) == 0 && std::ferror(stream) == 0) {
         return status;
     }
-    const int error = errno;
+    const int error = out.outError() != 0 ? out.outError() : errno != 0 ? errno : EIO;
     out.error(QStringLiteral("cannot write standard output: %1")
-                  .arg(QString::fromLocal8Bit(std::strerror(error != 0 ? error : EIO))));
+                  .arg(QString::fromLocal8Bit(std::strerror(error))));
     return status == kExitDone ? kExitFileRefused : status;
 }
 
