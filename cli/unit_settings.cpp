@@ -95,8 +95,8 @@ int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* p
         return kExitCancelled;
     }
     if (!result.failed.empty() && ctx.comms->linkLost()) {
-        ctx.out.error(QStringLiteral("the unit was disconnected after %1 of %2 values; not sent: "
-                                     "%3; nothing was saved")
+        ctx.out.error(QStringLiteral("the unit was disconnected after %1 of %2 values; not "
+                                     "confirmed: %3; nothing was saved")
                           .arg(before.size() - pending->size())
                           .arg(before.size())
                           .arg(setting_names_of(*pending)));

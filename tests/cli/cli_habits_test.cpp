@@ -8,7 +8,7 @@
 #include <QJsonArray>
 #include <sstream>
 
-#include "EFIS_shared/get_set.h"
+#include "EFIS_shared/comms_types.h"
 #include "cli/cli_options.h"
 #include "cli/progress_printer.h"
 #include "comms/can_diagnosis.h"
@@ -207,25 +207,39 @@ protected:
     void TearDown() override { emu_hid::reset(); }
     // Frames of the identification before the settings are asked for.
     uint32_t handshake() const { return GetParam() == emu::Generation::Current ? 1 : 2; }
+    bool current() const { return GetParam() == emu::Generation::Current; }
+    // Requests of one identifier the unit received before the link went.
+    static int received(uint32_t id) {
+        int n = 0;
+        for (const COMMS_MSG_t& m : emu_hid::unit().received()) {
+            n += (m.can_ID & 0x7FF) == id ? 1 : 0;
+        }
+        return n;
+    }
     std::atomic<bool> cancel{false};
 };
 
+// The link goes as the 19th value is asked for: its answer never comes.
 TEST_P(CliLinkLost, DuringTheLoadSaysHowFarItGot) {
-    emu_hid::vanish_after(handshake() + 4 + 18);
+    emu_hid::vanish_after(handshake() + 4 + 19);
     const CliResult r = run_cli({"--link", "usb", "settings", "show"}, &cancel);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(first_line(r.err), "efis-cli: the unit was disconnected after 18 of 36 values")
+    EXPECT_EQ(received(current() ? 0x370 : 0x376), 4 + 19);
+    EXPECT_NE(r.err.find("efis-cli: the unit was disconnected after 18 of 36 values\n"),
+              std::string::npos)
         << r.err;
+    EXPECT_EQ(r.out, "");
 }
 
-// vs0 is acknowledged, the link goes before vne: the JSON result lists vs0 alone.
+// The link goes as the second value is sent: the JSON result lists only what the unit took.
 TEST_P(CliLinkLost, WhileSendingReportsOnlyWhatWasAcknowledged) {
-    emu_hid::vanish_after(handshake() + 4 + 36 + 1);
-    const CliResult r =
-        run_cli({"--json", "--link", "usb", "settings", "set", "vs0=44", "vne=170"}, &cancel);
+    emu_hid::vanish_after(handshake() + 4 + 36 + 2);
+    const CliResult r = run_cli(
+        {"--json", "--link", "usb", "settings", "set", "vs0=44", "vne=170", "--save"}, &cancel);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("efis-cli: the unit was disconnected after 1 of 2 values; not sent: vne; "
-                         "nothing was saved"),
+    EXPECT_EQ(received(current() ? 0x390 : 0x378), 2);
+    EXPECT_NE(r.err.find("efis-cli: the unit was disconnected after 1 of 2 values; not confirmed: "
+                         "vne; nothing was saved"),
               std::string::npos)
         << r.err;
     const std::vector<QJsonObject> events = r.events();
@@ -233,6 +247,7 @@ TEST_P(CliLinkLost, WhileSendingReportsOnlyWhatWasAcknowledged) {
     const QJsonArray changes = events.back()["changes"].toArray();
     ASSERT_EQ(changes.size(), 1);
     EXPECT_EQ(changes[0].toObject()["name"].toString(), "vs0");
+    EXPECT_FALSE(events.back()["saved"].toBool());
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, CliLinkLost,

@@ -170,6 +170,54 @@ TEST_F(CliProcess, OneCtrlCStopsTheUploadBetweenPackets) {
     EXPECT_EQ(p.out_text.find("completed"), std::string::npos);
 }
 
+// SIGTERM stops like Ctrl-C; a second signal while stopping ends the program at once. The two
+// are sent together, so that the second arrives while the packet under way is still awaited.
+TEST_F(CliProcess, SignalsWhileUploading) {
+    struct Case {
+        std::vector<int> signals;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{SIGTERM}, "firmware update cancelled"},
+        {{SIGTERM, SIGINT}, "efis-cli: stopped at once\n"},
+        {{SIGINT, SIGTERM}, "efis-cli: stopped at once\n"},
+    };
+    for (const Case& c : cases) {
+        Process p = start({"firmware", "--no-backup", image}, false, {"EFIS_EMU_LATENCY_US=20000"});
+        ASSERT_TRUE(read_until(&p, "Writing:", 60)) << p.err_text;
+        for (const int s : c.signals) {
+            kill(p.pid, s);
+        }
+        EXPECT_EQ(finish(&p, 30), 5) << p.err_text;
+        EXPECT_NE(p.err_text.find("efis-cli: interrupted; stopping at the next step\n"),
+                  std::string::npos)
+            << p.err_text;
+        EXPECT_NE(p.err_text.find(c.says), std::string::npos) << p.err_text;
+        EXPECT_EQ(p.out_text.find("completed"), std::string::npos);
+    }
+}
+
+// With CAN FD alone, the log does not claim that USB HID was tried.
+TEST_F(CliProcess, VerboseLogOfCanAloneNamesNoUsbAttempt) {
+    Process p = start({"-v", "--link", "can", "--can-interface", "nosuch0", "info"}, false);
+    EXPECT_EQ(finish(&p, 60), 3) << p.err_text;
+    EXPECT_NE(p.err_text.find("Attempting to connect to CAN FD interface: nosuch0"),
+              std::string::npos)
+        << p.err_text;
+    EXPECT_EQ(p.err_text.find("USB HID"), std::string::npos) << p.err_text;
+    EXPECT_EQ(p.out_text, "");
+
+    Process both =
+        start({"-v", "--can-interface", "nosuch0", "info"}, false, {"EFIS_EMU_UNPLUGGED=1"});
+    EXPECT_EQ(finish(&both, 60), 3);
+    EXPECT_NE(both.err_text.find("Attempting to connect to USB HID device"), std::string::npos)
+        << both.err_text;
+    EXPECT_NE(both.err_text.find("efis-cli: no unit answered on USB HID or CAN FD (nosuch0)\n"
+                                 "  USB HID: no unit is attached\n  CAN FD (nosuch0): "),
+              std::string::npos)
+        << both.err_text;
+}
+
 TEST_F(CliProcess, LegacyUnitFromTheEnvironment) {
     Process p = start({"--json", "info"}, false,
                       {"EFIS_EMU_GENERATION=legacy", "EFIS_EMU_SERIAL=0x00AB0001"});
