@@ -83,7 +83,9 @@ struct OptionDef {
 const OptionDef kOptions[] = {
     {"link", 0, "auto|usb|can", 0, Values::Links,
      "links to try (default auto: USB HID, then CAN FD)"},
-    {"can-interface", 0, "NAME", 0, Values::CanInterfaces, "CAN interface (default can0)"},
+    {"can-interface", 0, "NAME", 0, Values::CanInterfaces,
+     "CAN interface (default: the one the window uses,\n"
+     "else can0)"},
     {"trace", 0, "FILE", 0, Values::Files,
      "write every frame sent and received to FILE, in the\n"
      "candump -L log format (the USB link is named usbhid)"},
@@ -569,6 +571,7 @@ CliParse parse_cli(const QStringList& arguments) {
             return fail(QStringLiteral("'%1' is not a network interface name").arg(name), json);
         }
         o.links.can_interface = name.toStdString();
+        o.can_interface_given = true;
     }
     if (isSet("trace")) {
         o.trace_path = values("trace").last();

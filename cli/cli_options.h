@@ -24,6 +24,8 @@ struct CliOptions {
     Verb verb = Verb::None;
     QStringList operands;
     LinkChoice links;
+    // --can-interface was given; otherwise the one the window remembers is taken.
+    bool can_interface_given = false;
     QString trace_path;
     bool json = false;
     bool quiet = false;

@@ -1,6 +1,7 @@
 #include "cli/cli_run.h"
 
 #include <QJsonObject>
+#include <QSettings>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "cli/exit_status.h"
 #include "cli/verbs.h"
 #include "comms/can_diagnosis.h"
+#include "comms/can_interfaces.h"
 #include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
@@ -207,7 +209,19 @@ QString plain_text(const CliOptions& options) {
     return QStringLiteral("efis-cli %1\n").arg(QLatin1String(EFIS_VERSION));
 }
 
-int run_parsed(const CliOptions& options, const CliEnvironment& env) {
+// The CAN interface chosen in the window's Device menu, kept in its configuration file.
+std::string remembered_can_interface(const std::string& fallback) {
+    const QSettings settings(QStringLiteral("efis-config"), QStringLiteral("efis-config"));
+    const std::string name =
+        settings.value(QStringLiteral("link/can_interface")).toString().toStdString();
+    return can_interface_name_valid(name) ? name : fallback;
+}
+
+int run_parsed(const CliOptions& given, const CliEnvironment& env) {
+    CliOptions options = given;
+    if (!options.can_interface_given && options.links.can) {
+        options.links.can_interface = remembered_can_interface(options.links.can_interface);
+    }
     if (options.complete || options.help || options.version) {
         std::fputs(plain_text(options).toLocal8Bit().constData(), env.out);
         CliOutput out(env, false, false);

@@ -7,13 +7,12 @@
 
 #include <QString>
 #include <QStringList>
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
+#include <string>
 #include <thread>
 
 #include "cli/cli_run.h"
@@ -35,6 +34,27 @@ void message_handler(QtMsgType, const QMessageLogContext&, const QString& messag
     if (g_verbose) {
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     }
+}
+
+struct LogFilter {
+    ConnectionLogFilter lines;
+    std::string pending;
+};
+LogFilter g_log_filter;
+
+// Called under the stream's lock with what stdio buffered; passes whole lines on.
+ssize_t filtered_log_write(void* cookie, const char* buffer, size_t size) {
+    auto* filter = static_cast<LogFilter*>(cookie);
+    filter->pending.append(buffer, size);
+    size_t end = 0;
+    while ((end = filter->pending.find('\n')) != std::string::npos) {
+        const std::string line = filter->pending.substr(0, end);
+        filter->pending.erase(0, end + 1);
+        if (filter->lines.keep(line)) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    }
+    return static_cast<ssize_t>(size);
 }
 
 bool verbose_requested(int argc, char** argv) {
@@ -86,9 +106,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const int out_fd = dup(STDOUT_FILENO);
     FILE* out = out_fd >= 0 ? fdopen(out_fd, "w") : nullptr;
-    int log_pipe[2] = {-1, -1};
-    const bool piped = g_verbose && pipe2(log_pipe, O_CLOEXEC) == 0;
-    const int log_fd = piped ? log_pipe[1] : open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const int log_fd = g_verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (out == nullptr || log_fd < 0 || dup2(log_fd, STDOUT_FILENO) < 0) {
         std::perror("efis-cli: standard output");
         pthread_kill(watcher.native_handle(), SIGUSR1);
@@ -96,30 +114,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     close(log_fd);
-    std::thread log_copier;
-    if (piped) {
-        const int from = log_pipe[0];
-        log_copier = std::thread([from]() {
-            ConnectionLogFilter filter;
-            std::string pending;
-            char buffer[4096];
-            ssize_t n = 0;
-            while ((n = read(from, buffer, sizeof(buffer))) > 0 || (n < 0 && errno == EINTR)) {
-                pending.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-                size_t end = 0;
-                while ((end = pending.find('\n')) != std::string::npos) {
-                    const std::string line = pending.substr(0, end);
-                    pending.erase(0, end + 1);
-                    if (filter.keep(line)) {
-                        std::fprintf(stderr, "%s\n", line.c_str());
-                    }
-                }
-            }
-            if (!pending.empty()) {
-                std::fprintf(stderr, "%s\n", pending.c_str());
-            }
-            close(from);
-        });
+    // The layers print their log with stdio: with --verbose it passes the filter on its way
+    // to standard error, in the writer's own thread, so that it keeps its order with the
+    // tool's messages.
+    if (g_verbose) {
+        static const cookie_io_functions_t filtered{nullptr, filtered_log_write, nullptr, nullptr};
+        FILE* log = fopencookie(&g_log_filter, "w", filtered);
+        if (log != nullptr) {
+            stdout = log;
+        }
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     NullBuffer null_buffer;
@@ -151,18 +154,7 @@ int main(int argc, char** argv) {
 
     std::cerr.rdbuf(cerr_buffer);
     std::fclose(out);
-    if (log_copier.joinable()) {
-        // The last copy of the pipe's writing end closes, and the copier drains it.
-        std::fflush(stdout);
-        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null_fd >= 0) {
-            dup2(null_fd, STDOUT_FILENO);
-            close(null_fd);
-        } else {
-            close(STDOUT_FILENO);
-        }
-        log_copier.join();
-    }
+    std::fflush(stdout);
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
     return status;
