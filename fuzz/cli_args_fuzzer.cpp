@@ -20,16 +20,11 @@ struct VerbRule {
 
 // What each verb takes, as its help states it.
 constexpr VerbRule kRules[] = {
-    {Verb::Info, 0, 0, false, false},
-    {Verb::SettingsShow, 0, 0, false, false},
-    {Verb::SettingsList, 0, 0, false, false},
-    {Verb::SettingsSet, 1, -1, true, false},
-    {Verb::SettingsExport, 1, 1, false, false},
-    {Verb::SettingsImport, 1, 1, true, true},
-    {Verb::CalibrationExport, 1, 1, false, false},
-    {Verb::Firmware, 1, 1, false, false},
-    {Verb::Airports, 1, 1, false, false},
-    {Verb::Reboot, 0, 0, false, false},
+    {Verb::Info, 0, 0, false, false},         {Verb::SettingsShow, 0, 0, false, false},
+    {Verb::SettingsSet, 1, -1, true, false},  {Verb::SettingsExport, 1, 1, false, false},
+    {Verb::SettingsImport, 1, 1, true, true}, {Verb::CalibrationExport, 1, 1, false, false},
+    {Verb::Firmware, 1, 1, false, false},     {Verb::Airports, 1, 1, false, false},
+    {Verb::Reboot, 0, 0, false, false},       {Verb::SettingsList, 0, 0, false, false},
 };
 
 const VerbRule* rule_of(Verb verb) {
