@@ -197,7 +197,7 @@ TEST_F(CliProcess, SignalsWhileUploading) {
     }
 }
 
-// With CAN FD alone, the log does not claim that USB HID was tried.
+// With CAN FD alone, the log does not claim that USB HID was tried; with both, it says so.
 TEST_F(CliProcess, VerboseLogOfCanAloneNamesNoUsbAttempt) {
     Process p = start({"-v", "--link", "can", "--can-interface", "nosuch0", "info"}, false);
     EXPECT_EQ(finish(&p, 60), 3) << p.err_text;
@@ -211,6 +211,9 @@ TEST_F(CliProcess, VerboseLogOfCanAloneNamesNoUsbAttempt) {
         start({"-v", "--can-interface", "nosuch0", "info"}, false, {"EFIS_EMU_UNPLUGGED=1"});
     EXPECT_EQ(finish(&both, 60), 3);
     EXPECT_NE(both.err_text.find("Attempting to connect to USB HID device"), std::string::npos)
+        << both.err_text;
+    EXPECT_NE(both.err_text.find("Failed to connect via both USB HID and CAN FD\n"),
+              std::string::npos)
         << both.err_text;
     EXPECT_NE(both.err_text.find("efis-cli: no unit answered on USB HID or CAN FD (nosuch0)\n"
                                  "  USB HID: no unit is attached\n  CAN FD (nosuch0): "),
