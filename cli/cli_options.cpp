@@ -26,45 +26,41 @@ struct VerbDef {
     int max_operands;  // -1: any number
     Operands operands;
     unsigned options;
-    const char* synopsis;
     const char* help;
 };
 
 const VerbDef kVerbs[] = {
-    {Verb::Info, "info", 0, 0, Operands::None, 0, "info",
+    {Verb::Info, "info", 0, 0, Operands::None, 0,
      "Shows which links the unit answered on, its serial number, firmware version and\n"
      "generation; with no unit, what was tried on each link and why it failed.\n"},
-    {Verb::SettingsList, "settings list", 0, 0, Operands::None, 0, "settings list [--json]",
+    {Verb::SettingsList, "settings list", 0, 0, Operands::None, 0,
      "Lists every setting with the values it takes. Needs no unit.\n"},
-    {Verb::SettingsShow, "settings show", 0, 0, Operands::None, 0, "settings show [--json]",
+    {Verb::SettingsShow, "settings show", 0, 0, Operands::None, 0,
      "Reads the unit's settings and shows each one with its name, value and raw word(s),\n"
      "and whether the record's CRC checks.\n"},
     {Verb::SettingsSet, "settings set", 1, -1, Operands::Assignments, kSave,
-     "settings set NAME=VALUE... [--save]",
      "Sends the values named, and nothing else. VALUE is written as 'settings show' shows\n"
      "it (160, 12.5, \"Knots, Feet, Fahrenheit, InHg\", #87ceeb, Track Up, ...) or as the\n"
      "raw word 0x....; every value is checked before anything is sent. Names and words\n"
      "are matched without regard to case; 'efis-cli settings list' shows them all.\n"},
-    {Verb::SettingsExport, "settings export", 1, 1, Operands::File, 0, "settings export FILE",
+    {Verb::SettingsExport, "settings export", 1, 1, Operands::File, 0,
      "Writes the unit's settings, and its calibration for the record, to a settings file.\n"
      "FILE - writes it to standard output (and the result line to standard error).\n"},
     {Verb::SettingsImport, "settings import", 1, 1, Operands::File, kSave | kDryRun | kOnly,
-     "settings import FILE [--dry-run] [--save] [--only NAME,...]",
      "Compares a settings file with the unit, prints the differences and sends the\n"
      "differing values; FILE - reads it from standard input. A file from another unit\n"
      "leaves the aircraft's identity (registration, ICAO address and type, emitter\n"
      "category) as the unit holds it, unless --only names them.\n"},
     {Verb::CalibrationExport, "calibration export", 1, 1, Operands::File, 0,
-     "calibration export FILE",
      "Reads the unit's sensor calibration and writes it to FILE (- for standard output).\n"
      "Calibration is never written to a unit.\n"},
-    {Verb::Firmware, "firmware", 1, 1, Operands::File, kNoBackup, "firmware FILE [--no-backup]",
+    {Verb::Firmware, "firmware", 1, 1, Operands::File, kNoBackup,
      "Uploads a firmware image into the flash bank the unit names. The unit's settings are\n"
      "backed up first; when the backup cannot be written (or not every value can be read),\n"
      "nothing is sent and the exit status is 4. Ctrl-C stops between packets.\n"},
-    {Verb::Airports, "airports", 1, 1, Operands::File, 0, "airports FILE",
+    {Verb::Airports, "airports", 1, 1, Operands::File, 0,
      "Uploads an airport database. Ctrl-C stops between packets.\n"},
-    {Verb::Reboot, "reboot", 0, 0, Operands::None, 0, "reboot",
+    {Verb::Reboot, "reboot", 0, 0, Operands::None, 0,
      "Restarts the unit into its boot loader. Values sent but not saved are lost.\n"},
 };
 
@@ -150,6 +146,25 @@ const OptionDef* find_short(QChar c) {
         }
     }
     return nullptr;
+}
+
+// "settings import FILE [--save] [--dry-run] [--only NAME,...]": the words, the operands and
+// the verb's own options.
+QString synopsis(const VerbDef& def) {
+    QString text = QLatin1String(def.words);
+    if (def.operands == Operands::File) {
+        text += QStringLiteral(" FILE");
+    } else if (def.operands == Operands::Assignments) {
+        text += QStringLiteral(" NAME=VALUE...");
+    }
+    for (const OptionDef& o : kOptions) {
+        if ((o.verbs & def.options) != 0) {
+            text += o.value != nullptr ? QStringLiteral(" [--%1 %2]")
+                                             .arg(QLatin1String(o.name), QLatin1String(o.value))
+                                       : QStringLiteral(" [--%1]").arg(QLatin1String(o.name));
+        }
+    }
+    return text;
 }
 
 QStringList verb_words(const VerbDef& def) {
@@ -319,14 +334,14 @@ QString cli_help(Verb verb, const QString& family) {
     if (def != nullptr) {
         const QString own = option_lines(def->options, false);
         return QStringLiteral("Usage: efis-cli [OPTIONS] %1\n\n%2%3\n%4\n%5")
-            .arg(QLatin1String(def->synopsis), QLatin1String(def->help),
+            .arg(synopsis(*def), QLatin1String(def->help),
                  own.isEmpty() ? QString() : QStringLiteral("\n") + own, globals,
                  QLatin1String(kExitStatuses));
     }
     QString verbs;
     for (const VerbDef& v : kVerbs) {
         if (family.isEmpty() || verb_words(v).first() == family) {
-            verbs += QStringLiteral("  efis-cli %1\n").arg(QLatin1String(v.synopsis));
+            verbs += QStringLiteral("  efis-cli %1\n").arg(synopsis(v));
         }
     }
     if (!family.isEmpty()) {
