@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,27 @@ TEST_F(CliProcess, VerboseLogOfCanAloneNamesNoUsbAttempt) {
                                  "  USB HID: no unit is attached\n  CAN FD (nosuch0): "),
               std::string::npos)
         << both.err_text;
+}
+
+// The CAN interface the window remembers is taken unless --can-interface names one.
+TEST_F(CliProcess, RememberedCanInterface) {
+    const std::string config = testing::TempDir() + "cli_config_" + std::to_string(getpid());
+    mkdir(config.c_str(), 0700);
+    mkdir((config + "/efis-config").c_str(), 0700);
+    std::ofstream(config + "/efis-config/efis-config.conf") << "[link]\ncan_interface=vcan9\n";
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"-v", "--link", "can", "info"}, "Attempting to connect to CAN FD interface: vcan9\n"},
+        {{"-v", "--link", "can", "--can-interface", "can3", "info"},
+         "Attempting to connect to CAN FD interface: can3\n"},
+    };
+    for (const auto& [args, says] : cases) {
+        Process p = start(args, false, {"XDG_CONFIG_HOME=" + config});
+        EXPECT_EQ(finish(&p, 60), 3) << p.err_text;
+        EXPECT_NE(p.err_text.find(says), std::string::npos) << p.err_text;
+    }
+    std::remove((config + "/efis-config/efis-config.conf").c_str());
+    rmdir((config + "/efis-config").c_str());
+    rmdir(config.c_str());
 }
 
 TEST_F(CliProcess, LegacyUnitFromTheEnvironment) {
