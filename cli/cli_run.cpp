@@ -218,14 +218,14 @@ std::string remembered_can_interface(const std::string& fallback) {
 }
 
 int run_parsed(const CliOptions& given, const CliEnvironment& env) {
+    if (given.complete || given.help || given.version) {
+        std::fputs(plain_text(given).toLocal8Bit().constData(), env.out);
+        CliOutput out(env, false, false);
+        return check_output(env.out, kExitDone, out);
+    }
     CliOptions options = given;
     if (!options.can_interface_given && options.links.can) {
         options.links.can_interface = remembered_can_interface(options.links.can_interface);
-    }
-    if (options.complete || options.help || options.version) {
-        std::fputs(plain_text(options).toLocal8Bit().constData(), env.out);
-        CliOutput out(env, false, false);
-        return check_output(env.out, kExitDone, out);
     }
     // A file written to standard output keeps it to itself: the tool's words go to standard
     // error.
