@@ -195,7 +195,7 @@ QStringList subcommands(const QString& family) {
     return subs;
 }
 
-// The verb (or family, with a null result) that `words` begin with; the words it took.
+// The verb that `words` begin with, and how many of them name it; null when none does.
 const VerbDef* match_verb(const QStringList& words, int* taken) {
     *taken = 0;
     for (const VerbDef& v : kVerbs) {
@@ -212,11 +212,12 @@ const VerbDef* match_verb(const QStringList& words, int* taken) {
     return nullptr;
 }
 
-QStringList long_names(unsigned verb_options, bool with_dashes) {
+// "--link", ...: the global options and those of the verbs given.
+QStringList long_names(unsigned verb_options) {
     QStringList names;
     for (const OptionDef& o : kOptions) {
         if (o.verbs == 0 || (o.verbs & verb_options) != 0) {
-            names << (with_dashes ? QStringLiteral("--") : QString()) + QLatin1String(o.name);
+            names << QStringLiteral("--") + QLatin1String(o.name);
         }
     }
     return names;
@@ -465,10 +466,10 @@ CliParse parse_cli(const QStringList& arguments) {
             const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
             const OptionDef* option = find_option(name);
             if (option == nullptr) {
-                return fail(QStringLiteral("unknown option '--%1'%2")
-                                .arg(name, did_you_mean(QStringLiteral("--") + name,
-                                                        long_names(~0u, true))),
-                            json);
+                return fail(
+                    QStringLiteral("unknown option '--%1'%2")
+                        .arg(name, did_you_mean(QStringLiteral("--") + name, long_names(~0u))),
+                    json);
             }
             if (option->value == nullptr && eq >= 0) {
                 return fail(QStringLiteral("--%1 takes no value").arg(name), json);
@@ -708,7 +709,7 @@ QStringList cli_completions(const QStringList& words) {
         return values;
     }
     if (!options_end && typed.startsWith(QLatin1Char('-'))) {
-        return starting(long_names(def != nullptr ? def->options : 0u, true), typed);
+        return starting(long_names(def != nullptr ? def->options : 0u), typed);
     }
     if (def == nullptr) {
         if (named.isEmpty()) {
