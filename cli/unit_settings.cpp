@@ -60,8 +60,8 @@ int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
         return kExitCancelled;
     }
     // Once the link is gone every value after it is missing: that, not each value, is the
-    // cause to name.
-    if (ctx.comms->linkLost()) {
+    // cause to name. A record read whole before the link went is still the unit's.
+    if (ctx.comms->linkLost() && (result.status != LoadStatus::Ok || !result.unread.empty())) {
         const size_t read = result.status == LoadStatus::Ok
                                 ? static_cast<size_t>(SETTINGS_LAST_INDEX) - result.unread.size()
                                 : 0;
