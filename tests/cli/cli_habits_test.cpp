@@ -257,33 +257,45 @@ INSTANTIATE_TEST_SUITE_P(Generations, CliLinkLost,
                                                                                        : "Legacy");
                          });
 
+// A system where the kernel has CAN (or not), the named interface exists (or not) and, when
+// `iface` is given, is that CAN interface.
+CanSystemView system_view(bool kernel_has_can, bool exists, const CanInterface* iface,
+                          std::vector<std::string> can_interfaces) {
+    CanSystemView view;
+    view.kernel_has_can = kernel_has_can;
+    view.exists = exists;
+    view.is_can = iface != nullptr;
+    if (iface != nullptr) {
+        view.iface = *iface;
+    }
+    view.can_interfaces = std::move(can_interfaces);
+    return view;
+}
+
 TEST(CanLinkProblem, NamesTheFirstCauseToFix) {
-    CanInterface can0{"can0", false, false, false};
-    CanInterface vcan0{"vcan0", true, false, true};
-    CanInterface classic{"can1", false, true, false};
-    CanInterface ready{"can2", true, true, false};
-    struct Case {
+    const CanInterface can0{"can0", false, false, false};
+    const CanInterface vcan0{"vcan0", true, false, true};
+    const CanInterface classic{"can1", false, true, false};
+    const CanInterface ready{"can2", true, true, false};
+    const struct {
         const char* name;
         CanSystemView view;
         std::string problem;
-    };
-    const Case cases[] = {
-        {"nosuch0", {false, false, false, {}, {}}, "this kernel has no CAN support"},
-        {"nosuch0",
-         {true, false, false, {}, {"can0", "vcan0"}},
+    } cases[] = {
+        {"nosuch0", system_view(false, false, nullptr, {}), "this kernel has no CAN support"},
+        {"nosuch0", system_view(true, false, nullptr, {"can0", "vcan0"}),
          "no such interface: nosuch0 (CAN interfaces: can0, vcan0)"},
-        {"nosuch0", {true, false, false, {}, {}}, "no such interface: nosuch0 (no CAN interfaces)"},
-        {"lo", {true, true, false, {}, {"can0"}}, "lo is not a CAN FD interface"},
-        {"can0",
-         {true, true, true, can0, {"can0"}},
+        {"nosuch0", system_view(true, false, nullptr, {}),
+         "no such interface: nosuch0 (no CAN interfaces)"},
+        {"lo", system_view(true, true, nullptr, {"can0"}), "lo is not a CAN FD interface"},
+        {"can0", system_view(true, true, &can0, {"can0"}),
          "can0 is down: sudo ip link set can0 up type can bitrate 500000 dbitrate 2000000 fd on"},
-        {"vcan0",
-         {true, true, true, vcan0, {"vcan0"}},
+        {"vcan0", system_view(true, true, &vcan0, {"vcan0"}),
          "vcan0 is down: sudo ip link set vcan0 mtu 72 up"},
-        {"can1", {true, true, true, classic, {"can1"}}, "can1 is not a CAN FD interface"},
-        {"can2", {true, true, true, ready, {"can2"}}, ""},
+        {"can1", system_view(true, true, &classic, {"can1"}), "can1 is not a CAN FD interface"},
+        {"can2", system_view(true, true, &ready, {"can2"}), ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(can_link_problem(c.name, c.view), c.problem) << c.name;
     }
 }
