@@ -9,6 +9,7 @@
 enum class Verb {
     None,
     Info,
+    SettingsList,
     SettingsShow,
     SettingsSet,
     SettingsExport,
@@ -25,6 +26,8 @@ struct CliOptions {
     Verb verb = Verb::None;
     QStringList operands;
     LinkChoice links;
+    // --can-interface was given; otherwise the one the window remembers is taken.
+    bool can_interface_given = false;
     QString trace_path;
     bool json = false;
     bool quiet = false;
@@ -33,13 +36,18 @@ struct CliOptions {
     bool dry_run = false;
     bool no_backup = false;
     bool only_given = false;
-    bool no_wait = false;
     QStringList only;
+    bool no_wait = false;
     // logbook: the first day or time shown, CSV output.
     QString since;
     bool csv = false;
     bool help = false;
+    // With help: the family ("settings", "calibration") whose subcommands are asked for.
+    QString help_family;
     bool version = false;
+    // The shell's completion asks for the words that may follow `operands`, whose last is the
+    // word being typed.
+    bool complete = false;
 };
 
 struct CliParse {
@@ -48,7 +56,8 @@ struct CliParse {
     CliOptions options;
 };
 
-// `arguments` without the program name.
+// `arguments` without the program name. A refusal still tells whether --json was given, so
+// that its result line is printed.
 CliParse parse_cli(const QStringList& arguments);
 
 // An output FILE that names standard output rather than a file: "-", or one of the system's
@@ -58,5 +67,17 @@ bool names_standard_output(const QString& path);
 // The verb as typed: "settings import".
 QString verb_name(Verb verb);
 
-// The help of one verb, or of the program for Verb::None.
-QString cli_help(Verb verb);
+// The help of one verb, of a family's subcommands (`family` set, Verb::None), or of the
+// program.
+QString cli_help(Verb verb, const QString& family = QString());
+
+// The candidate nearest `typed` (without regard to case) when it is near enough to be what
+// was meant, else "".
+QString nearest_word(const QString& typed, const QStringList& candidates);
+// "; did you mean 'x'?" for the nearest candidate, or "".
+QString did_you_mean(const QString& typed, const QStringList& candidates);
+
+// What may complete the last of `words` (the words after the program name, the last being
+// typed, "" when a new word is begun): verbs, subcommands, options and their values, setting
+// names and values. A lone "@files" asks the shell for file names.
+QStringList cli_completions(const QStringList& words);

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cerrno>
 
 namespace {
 
@@ -35,11 +36,24 @@ CliOutput::CliOutput(const CliEnvironment& env, bool json, bool quiet)
       quiet_(quiet) {}
 
 void CliOutput::text(const QString& line) {
-    if (json_ || quiet_) {
+    if (json_) {
         return;
     }
     std::fprintf(out_, "%s\n", printable(line, out_terminal_).constData());
-    std::fflush(out_);
+    flushOut();
+}
+
+void CliOutput::flushOut() {
+    errno = 0;
+    if ((std::fflush(out_) != 0 || std::ferror(out_) != 0) && out_errno_ == 0) {
+        out_errno_ = errno != 0 ? errno : EIO;
+    }
+}
+
+void CliOutput::note(const QString& line) {
+    if (!quiet_) {
+        text(line);
+    }
 }
 
 void CliOutput::warning(const QString& line) {
@@ -56,11 +70,16 @@ void CliOutput::error(const QString& line) {
     std::fflush(err_);
 }
 
+void CliOutput::detail(const QString& line) {
+    std::fprintf(err_, "%s\n", printable(line, err_terminal_).constData());
+    std::fflush(err_);
+}
+
 void CliOutput::event(const char* kind, const QJsonObject& fields) {
     QJsonObject object = fields;
     object.insert(QStringLiteral("event"), QLatin1String(kind));
     std::fprintf(out_, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
-    std::fflush(out_);
+    flushOut();
 }
 
 void CliOutput::begin(const QJsonObject& fields) {

@@ -1,6 +1,9 @@
 #include "cli/cli_run.h"
 
 #include <QJsonObject>
+#include <QSettings>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -8,11 +11,14 @@
 #include "cli/cli_output.h"
 #include "cli/exit_status.h"
 #include "cli/verbs.h"
+#include "comms/can_diagnosis.h"
+#include "comms/can_interfaces.h"
 #include "comms/candump_log.h"
 #include "comms/canfd/canfd.h"
 #include "comms/comms.h"
 #include "comms/unit_choice.h"
 #include "comms/usb_hid/USBHID.h"
+#include "comms/usb_hid/unit_interface.h"
 #include "settings/word_text.h"
 
 namespace {
@@ -44,6 +50,40 @@ int prepare(const CliOptions& options, const CliEnvironment& env, CliOutput& out
     }
 }
 
+// No unit answered: why, link by link. With CAN FD alone and a cause found on the system, the
+// cause is the error itself.
+void report_no_unit(const CliOptions& options, CliOutput& out, QJsonObject* result) {
+    const LinkChoice& links = options.links;
+    const QString usb_why = usb_unit_present(vendor_id, product_id)
+                                ? QStringLiteral("the unit did not answer")
+                                : QStringLiteral("no unit is attached");
+    const std::string problem =
+        links.can ? can_link_problem(links.can_interface, can_system_view(links.can_interface))
+                  : std::string();
+    const QString can_why = problem.empty() ? QStringLiteral("the unit did not answer")
+                                            : QString::fromStdString(problem);
+    QJsonObject why;
+    if (links.usb) {
+        why.insert(QStringLiteral("usb"), usb_why);
+    }
+    if (links.can) {
+        why.insert(QStringLiteral("can"), can_why);
+    }
+    result->insert(QStringLiteral("links"), why);
+    if (!links.usb && !problem.empty()) {
+        out.error(can_why);
+        return;
+    }
+    out.error(QStringLiteral("no unit answered on %1").arg(links_tried(links)));
+    if (links.usb) {
+        out.detail(QStringLiteral("  USB HID: %1").arg(usb_why));
+    }
+    if (links.can) {
+        out.detail(QStringLiteral("  CAN FD (%1): %2")
+                       .arg(QString::fromStdString(links.can_interface), can_why));
+    }
+}
+
 int run(CliContext& ctx, const PreparedInput& input) {
     switch (ctx.options.verb) {
     case Verb::Info:
@@ -66,6 +106,7 @@ int run(CliContext& ctx, const PreparedInput& input) {
         return run_reboot(ctx);
     case Verb::List:
     case Verb::Logbook:
+    case Verb::SettingsList:
     case Verb::None:
         break;
     }
@@ -82,7 +123,8 @@ QString active_link(CommsManager& comms, const LinkChoice& links) {
 }
 
 // Why no unit is in use, said; the exit status.
-int connection_refused(const CommsManager& comms, const CliOptions& options, CliOutput& out) {
+int connection_refused(const CommsManager& comms, const CliOptions& options, CliOutput& out,
+                       QJsonObject* result) {
     const std::vector<uint32_t> serials = usable_serials(comms.unitsFound());
     switch (comms.unitChoice().pick) {
     case UnitPick::ChoiceNeeded:
@@ -101,7 +143,7 @@ int connection_refused(const CommsManager& comms, const CliOptions& options, Cli
     case UnitPick::NoneFound:
         break;
     }
-    out.error(QStringLiteral("no unit answered on %1").arg(links_tried(options.links)));
+    report_no_unit(options, out, result);
     return kExitNoUnit;
 }
 
@@ -129,7 +171,7 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
         out.warning(QString::fromStdString(shared_bus_text(options.links.can_interface, shared)));
     }
     if (!linked) {
-        status = connection_refused(comms, options, out);
+        status = connection_refused(comms, options, out, &ctx.result);
     } else if (env.cancel->load()) {
         status = kExitCancelled;
     } else {
@@ -174,23 +216,48 @@ int connect_and_run(const CliOptions& options, const CliEnvironment& env, CliOut
     return status;
 }
 
-}  // namespace
+// Results written to standard output that did not reach it (a full disk, a closed pipe) make
+// the run a failure, as they do for the system's own tools.
+int check_output(FILE* stream, int status, CliOutput& out) {
+    errno = 0;
+    if (std::fflush(stream) == 0 && std::ferror(stream) == 0) {
+        return status;
+    }
+    const int error = out.outError() != 0 ? out.outError() : errno != 0 ? errno : EIO;
+    out.error(QStringLiteral("cannot write standard output: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(error))));
+    return status == kExitDone ? kExitFileRefused : status;
+}
 
-int cli_run(const QStringList& arguments, const CliEnvironment& env) {
-    const CliParse parse = parse_cli(arguments);
-    if (!parse.ok) {
-        std::fprintf(env.err, "efis-cli: %s\nTry 'efis-cli --help'.\n",
-                     parse.error.toLocal8Bit().constData());
-        return kExitUsage;
+// Help, the version and completions: text that needs no unit.
+QString plain_text(const CliOptions& options) {
+    if (options.complete) {
+        const QStringList words = cli_completions(options.operands);
+        return words.isEmpty() ? QString() : words.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
-    const CliOptions& options = parse.options;
     if (options.help) {
-        std::fputs(cli_help(options.verb).toLocal8Bit().constData(), env.out);
-        return kExitDone;
+        return cli_help(options.verb, options.help_family);
     }
-    if (options.version) {
-        std::fprintf(env.out, "efis-cli %s\n", EFIS_VERSION);
-        return kExitDone;
+    return QStringLiteral("efis-cli %1\n").arg(QLatin1String(EFIS_VERSION));
+}
+
+// The CAN interface chosen in the window's Device menu, kept in its configuration file.
+std::string remembered_can_interface(const std::string& fallback) {
+    const QSettings settings(QStringLiteral("efis-config"), QStringLiteral("efis-config"));
+    const std::string name =
+        settings.value(QStringLiteral("link/can_interface")).toString().toStdString();
+    return can_interface_name_valid(name) ? name : fallback;
+}
+
+int run_parsed(const CliOptions& given, const CliEnvironment& env) {
+    if (given.complete || given.help || given.version) {
+        std::fputs(plain_text(given).toLocal8Bit().constData(), env.out);
+        CliOutput out(env, false, false);
+        return check_output(env.out, kExitDone, out);
+    }
+    CliOptions options = given;
+    if (!options.can_interface_given && options.links.can) {
+        options.links.can_interface = remembered_can_interface(options.links.can_interface);
     }
     // A file written to standard output keeps it to itself: the tool's words go to standard
     // error.
@@ -204,7 +271,16 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
     }
     CliOutput out(words, options.json, options.quiet);
     if (options.verb == Verb::List) {
-        return run_list(options, out);
+        return check_output(words.out, run_list(options, out), out);
+    }
+    if (options.verb == Verb::Logbook) {
+        return check_output(words.out, run_logbook(options, out, env.out), out);
+    }
+    if (options.verb == Verb::SettingsList) {
+        QJsonObject result;
+        run_settings_list(out, &result);
+        out.result(kExitDone, result);
+        return check_output(words.out, kExitDone, out);
     }
     PreparedInput input;
     const int prepared = prepare(options, env, out, &input);
@@ -212,8 +288,32 @@ int cli_run(const QStringList& arguments, const CliEnvironment& env) {
         out.result(prepared);
         return prepared;
     }
-    if (options.verb == Verb::Logbook) {
-        return run_logbook(options, out, env.out);
+    return check_output(words.out, connect_and_run(options, env, out, input), out);
+}
+
+}  // namespace
+
+int cli_run(const QStringList& arguments, const CliEnvironment& env) {
+    const CliParse parse = parse_cli(arguments);
+    if (!parse.ok) {
+        CliOutput out(env, parse.options.json, false);
+        out.error(parse.error);
+        std::fputs("Try 'efis-cli --help'.\n", env.err);
+        out.result(kExitUsage);
+        return kExitUsage;
     }
-    return connect_and_run(options, env, out, input);
+    return run_parsed(parse.options, env);
+}
+
+bool ConnectionLogFilter::keep(const std::string& line) {
+    if (line.rfind("Attempting to connect to USB HID device", 0) == 0) {
+        usb_tried_ = true;
+    } else if (line == "Failed to connect via both USB HID and CAN FD") {
+        const bool tried = usb_tried_;
+        usb_tried_ = false;
+        return tried;
+    } else if (line.rfind("Connected via ", 0) == 0) {
+        usb_tried_ = false;
+    }
+    return true;
 }

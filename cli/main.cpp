@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QString>
@@ -11,9 +12,11 @@
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
+#include <string>
 #include <thread>
 
 #include "cli/cli_run.h"
+#include "cli/exit_status.h"
 
 namespace {
 
@@ -31,6 +34,27 @@ void message_handler(QtMsgType, const QMessageLogContext&, const QString& messag
     if (g_verbose) {
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     }
+}
+
+struct LogFilter {
+    ConnectionLogFilter lines;
+    std::string pending;
+};
+LogFilter g_log_filter;
+
+// Called under the stream's lock with what stdio buffered; passes whole lines on.
+ssize_t filtered_log_write(void* cookie, const char* buffer, size_t size) {
+    auto* filter = static_cast<LogFilter*>(cookie);
+    filter->pending.append(buffer, size);
+    size_t end = 0;
+    while ((end = filter->pending.find('\n')) != std::string::npos) {
+        const std::string line = filter->pending.substr(0, end);
+        filter->pending.erase(0, end + 1);
+        if (filter->lines.keep(line)) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    }
+    return static_cast<ssize_t>(size);
 }
 
 bool verbose_requested(int argc, char** argv) {
@@ -66,12 +90,18 @@ int main(int argc, char** argv) {
             if (!g_cancel.exchange(true)) {
                 static const char note[] = "\nefis-cli: interrupted; stopping at the next step\n";
                 (void)!write(STDERR_FILENO, note, sizeof(note) - 1);
+            } else {
+                // Asked twice: no exchange is begun any more, and the one under way is left
+                // to the unit, which answers into a closed link.
+                static const char note[] = "efis-cli: stopped at once\n";
+                (void)!write(STDERR_FILENO, note, sizeof(note) - 1);
+                _exit(kExitCancelled);
             }
         }
     });
 
     // Results go to the real standard output; the protocol log the layers print there goes
-    // to standard error with --verbose and nowhere otherwise.
+    // to standard error with --verbose (through a filter) and nowhere otherwise.
     g_verbose = verbose_requested(argc, argv);
     std::fflush(stdout);
     const int out_fd = dup(STDOUT_FILENO);
@@ -84,6 +114,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     close(log_fd);
+    // The layers print their log with stdio: with --verbose it passes the filter on its way
+    // to standard error, in the writer's own thread, so that it keeps its order with the
+    // tool's messages.
+    if (g_verbose) {
+        static const cookie_io_functions_t filtered{nullptr, filtered_log_write, nullptr, nullptr};
+        FILE* log = fopencookie(&g_log_filter, "w", filtered);
+        if (log != nullptr) {
+            stdout = log;
+        }
+    }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     NullBuffer null_buffer;
     std::streambuf* cerr_buffer = std::cerr.rdbuf();
@@ -102,6 +142,10 @@ int main(int argc, char** argv) {
     env.out_is_terminal = isatty(out_fd) == 1;
     env.err_is_terminal = isatty(STDERR_FILENO) == 1;
     env.cancel = &g_cancel;
+    env.err_columns = []() {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? static_cast<int>(size.ws_col) : 0;
+    };
     env.now = []() {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
@@ -110,6 +154,7 @@ int main(int argc, char** argv) {
 
     std::cerr.rdbuf(cerr_buffer);
     std::fclose(out);
+    std::fflush(stdout);
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
     return status;

@@ -74,7 +74,12 @@ void ProgressPrinter::show(bool stage_edge) {
         out_->progress(event);
         return;
     }
-    const std::string text = line(phase_, meter_);
+    std::string text = line(phase_, meter_);
+    const int columns = columns_ ? columns_() : 0;
+    // The last column is left free: a terminal wraps when it is written.
+    if (mode_ == Mode::Terminal && columns > 1 && text.size() >= static_cast<size_t>(columns)) {
+        text.resize(static_cast<size_t>(columns - 1));
+    }
     if (mode_ == Mode::Plain) {
         std::fprintf(err, "%s\n", text.c_str());
     } else {

@@ -17,6 +17,10 @@ public:
     // `now` reads a steady clock in seconds.
     ProgressPrinter(CliOutput* out, Mode mode, std::function<double()> now);
 
+    // The terminal's width, asked at each redraw (0: unknown); a line is cut to it, since a
+    // wrapped line is not redrawn in place.
+    void setColumns(std::function<int()> columns) { columns_ = std::move(columns); }
+
     // The upload begins now; the first stage is measured from here.
     void begin();
     // A report of the upload: phase 0 erase (blocks), phase 1 write (bytes).
@@ -37,6 +41,7 @@ private:
     CliOutput* out_;
     Mode mode_;
     std::function<double()> now_;
+    std::function<int()> columns_;
     TransferMeter meter_;
     int phase_ = -1;
     double stage_start_ = 0.0;

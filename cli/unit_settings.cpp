@@ -3,6 +3,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/verbs.h"
+#include "comms/comms.h"
 #include "settings/logbook.h"
 #include "settings/setting_names.h"
 #include "settings/word_text.h"
@@ -59,6 +60,17 @@ int load_unit_settings(CliContext& ctx, UnitRecord* unit, LoadResult* loaded) {
         ctx.out.error(QStringLiteral("stopped before the settings were read; nothing was sent"));
         return kExitCancelled;
     }
+    // Once the link is gone every value after it is missing: that, not each value, is the
+    // cause to name. A record read whole before the link went is still the unit's.
+    if (ctx.comms->linkLost() && (result.status != LoadStatus::Ok || !result.unread.empty())) {
+        const size_t read = result.status == LoadStatus::Ok
+                                ? static_cast<size_t>(SETTINGS_LAST_INDEX) - result.unread.size()
+                                : 0;
+        ctx.out.error(QStringLiteral("the unit was disconnected after %1 of %2 values")
+                          .arg(read)
+                          .arg(static_cast<int>(SETTINGS_LAST_INDEX)));
+        return kExitFailed;
+    }
     if (result.status != LoadStatus::Ok) {
         ctx.out.error(QStringLiteral("cannot read the settings: %1").arg(load_failure(result)));
         return kExitFailed;
@@ -84,6 +96,14 @@ int send_unit_settings(CliContext& ctx, const Settings_t& working, PendingSet* p
                                             : QStringLiteral("sent %1").arg(setting_names_of(sent)),
                                setting_names_of(*pending)));
         return kExitCancelled;
+    }
+    if (!result.failed.empty() && ctx.comms->linkLost()) {
+        ctx.out.error(QStringLiteral("the unit was disconnected after %1 of %2 values; not "
+                                     "confirmed: %3; nothing was saved")
+                          .arg(before.size() - pending->size())
+                          .arg(before.size())
+                          .arg(setting_names_of(*pending)));
+        return kExitFailed;
     }
     if (!result.failed.empty()) {
         ctx.out.error(QStringLiteral("the unit did not take %1; nothing was saved")

@@ -51,6 +51,9 @@ int prepare_output_file(const QString& path, CliOutput& out);
 // The file an upload reads: readable, and an image or database that fits its flash area.
 int prepare_upload_file(const QString& path, bool firmware, CliOutput& out);
 
+// Needs no unit: every setting with the values it takes; `result` receives them for --json.
+void run_settings_list(CliOutput& out, QJsonObject* result);
+
 int run_info(CliContext& ctx);
 int run_settings_show(CliContext& ctx);
 int run_settings_set(CliContext& ctx, const PreparedInput& input);

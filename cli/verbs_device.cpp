@@ -62,7 +62,7 @@ int backup_settings(CliContext& ctx) {
                           .arg(error));
         return kExitFileRefused;
     }
-    ctx.out.text(QStringLiteral("Settings backed up to %1").arg(path));
+    ctx.out.note(QStringLiteral("Settings backed up to %1").arg(path));
     ctx.result.insert(QStringLiteral("backup"), path);
     return kExitDone;
 }
@@ -180,6 +180,7 @@ int run_upload(CliContext& ctx, bool firmware) {
                      about_duration_text(transfer_seconds(plan, ctx.comms->roundTripUs())).c_str());
     }
     ProgressPrinter printer(&ctx.out, mode, ctx.env.now);
+    printer.setColumns(ctx.env.err_columns);
     UploadWatch watch{&printer};
     uint32_t partition = partition_none;
     printer.begin();
@@ -208,6 +209,10 @@ int run_upload(CliContext& ctx, bool firmware) {
         return kExitDone;
     }
     if (result == UPLOAD_CANCELLED) {
+        // What the unit holds now: the bank or the database was begun and not finished.
+        ctx.result.insert(
+            firmware ? QStringLiteral("bank_incomplete") : QStringLiteral("database_incomplete"),
+            true);
         ctx.out.error(firmware ? QStringLiteral("firmware update cancelled: the firmware bank "
                                                 "holds an incomplete image; do not restart the "
                                                 "unit into it until an update has completed")

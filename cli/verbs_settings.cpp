@@ -87,7 +87,46 @@ bool parse_raw(size_t setting, const QString& text, std::vector<uint32_t>* words
     return true;
 }
 
+QStringList setting_names() {
+    QStringList names;
+    for (const SettingDef& def : settings_table()) {
+        names << QLatin1String(def.name);
+    }
+    return names;
+}
+
+QString unknown_setting(const QString& name) {
+    const QString suggestion = did_you_mean(name, setting_names());
+    return suggestion.isEmpty()
+               ? QStringLiteral("unknown setting '%1' (see 'efis-cli settings list')").arg(name)
+               : QStringLiteral("unknown setting '%1'%2").arg(name, suggestion);
+}
+
 }  // namespace
+
+void run_settings_list(CliOutput& out, QJsonObject* result) {
+    std::vector<QStringList> rows = {{QStringLiteral("NAME"), QStringLiteral("VALUES")}};
+    QJsonArray settings;
+    for (size_t s = 0; s < settings_table().size(); ++s) {
+        const SettingDef& def = settings_table()[s];
+        const QString values = setting_values_text(s);
+        rows.push_back({QLatin1String(def.name), values});
+        QJsonObject item{{QStringLiteral("name"), QLatin1String(def.name)},
+                         {QStringLiteral("values"), values}};
+        if (def.kind == SettingKind::Choice) {
+            QJsonArray words;
+            for (const SettingChoice& c : def.choices) {
+                words.append(QString::fromUtf8(c.text).trimmed());
+            }
+            item.insert(QStringLiteral("words"), words);
+        }
+        settings.append(item);
+    }
+    for (const QString& line : table(rows)) {
+        out.text(line);
+    }
+    result->insert(QStringLiteral("settings"), settings);
+}
 
 int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInput* input) {
     std::set<size_t> seen;
@@ -99,15 +138,15 @@ int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInpu
         }
         const QString name = operand.left(eq);
         const QString value = operand.mid(eq + 1);
-        const int setting = setting_by_name(name);
+        const int setting = setting_by_name(name, Qt::CaseInsensitive);
         if (setting < 0) {
-            out.error(
-                QStringLiteral("unknown setting '%1' (see 'efis-cli settings show')").arg(name));
+            out.error(unknown_setting(name));
             return kExitUsage;
         }
         const auto s = static_cast<size_t>(setting);
         if (!seen.insert(s).second) {
-            out.error(QStringLiteral("%1 is given twice").arg(name));
+            out.error(
+                QStringLiteral("%1 is given twice").arg(QLatin1String(settings_table()[s].name)));
             return kExitUsage;
         }
         const SettingDef& def = settings_table()[s];
@@ -136,9 +175,9 @@ int prepare_settings_set(const CliOptions& options, CliOutput& out, PreparedInpu
 int prepare_settings_import(const CliOptions& options, FILE* in, CliOutput& out,
                             PreparedInput* input) {
     for (const QString& name : options.only) {
-        const int setting = setting_by_name(name);
+        const int setting = setting_by_name(name, Qt::CaseInsensitive);
         if (setting < 0) {
-            out.error(QStringLiteral("--only: unknown setting '%1'").arg(name));
+            out.error(QStringLiteral("--only: ") + unknown_setting(name));
             return kExitUsage;
         }
         input->only.insert(static_cast<size_t>(setting));
@@ -233,7 +272,7 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
     }
     Settings_t working = unit.record;
     PendingSet pending;
-    QJsonArray changes;
+    std::vector<QJsonObject> planned;
     for (const Assignment& a : input.assignments) {
         const SettingDef& def = settings_table()[a.setting];
         const QString before = human_value(unit.record, a.setting);
@@ -245,14 +284,27 @@ int run_settings_set(CliContext& ctx, const PreparedInput& input) {
         }
         const QString after = human_value(working, a.setting);
         ctx.out.text(QStringLiteral("%1: %2 -> %3").arg(QLatin1String(def.name), before, after));
-        changes.append(QJsonObject{{QStringLiteral("name"), QLatin1String(def.name)},
-                                   {QStringLiteral("before"), before},
-                                   {QStringLiteral("after"), after},
-                                   {QStringLiteral("raw"), raw_json(a.words)}});
+        planned.push_back(QJsonObject{{QStringLiteral("name"), QLatin1String(def.name)},
+                                      {QStringLiteral("before"), before},
+                                      {QStringLiteral("after"), after},
+                                      {QStringLiteral("raw"), raw_json(a.words)}});
     }
     QJsonObject logged;
     int status = send_unit_settings(ctx, working, &pending, &unit, &logged);
     record_in_logbook(ctx, logged);
+    // A change is reported once the unit has acknowledged every element of it.
+    QJsonArray changes;
+    for (size_t n = 0; n < input.assignments.size(); ++n) {
+        const SettingDef& def = settings_table()[input.assignments[n].setting];
+        bool acknowledged = true;
+        for (int i = 0; i < def.count; ++i) {
+            acknowledged = acknowledged &&
+                           pending.count(static_cast<settings_struct_index>(def.first + i)) == 0;
+        }
+        if (acknowledged) {
+            changes.append(planned[n]);
+        }
+    }
     bool saved = false;
     if (status == kExitDone) {
         if (ctx.cancelled()) {

@@ -24,7 +24,7 @@ constexpr VerbRule kRules[] = {
     {Verb::SettingsSet, 1, -1, true, false},  {Verb::SettingsExport, 1, 1, false, false},
     {Verb::SettingsImport, 1, 1, true, true}, {Verb::CalibrationExport, 1, 1, false, false},
     {Verb::Firmware, 1, 1, false, false},     {Verb::Airports, 1, 1, false, false},
-    {Verb::Reboot, 0, 0, false, false},
+    {Verb::Reboot, 0, 0, false, false},       {Verb::SettingsList, 0, 0, false, false},
 };
 
 const VerbRule* rule_of(Verb verb) {
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::check(parse.error.isEmpty(), "an accepted command line has no error");
     const CliOptions& o = parse.options;
-    if (o.help || o.version) {
+    if (o.help || o.version || o.complete) {
         return 0;
     }
     check_verb(o);

@@ -145,11 +145,12 @@ const SettingChoice* choice_of_word(const ChoiceList& choices, uint32_t word) {
     return nullptr;
 }
 
-// Surrounding blanks are not part of a choice: one emitter text ends in a blank.
+// Surrounding blanks are not part of a choice: one emitter text ends in a blank. Case is not
+// either: users type "enable" as often as "Enable".
 const SettingChoice* choice_of_text(const ChoiceList& choices, const QString& text) {
     const QString wanted = text.trimmed();
     for (const SettingChoice& c : choices) {
-        if (QString::fromUtf8(c.text).trimmed() == wanted) {
+        if (QString::fromUtf8(c.text).trimmed().compare(wanted, Qt::CaseInsensitive) == 0) {
             return &c;
         }
     }
@@ -214,15 +215,33 @@ QString units_text(uint32_t word) {
     return texts.join(QStringLiteral(", "));
 }
 
-bool parse_units(const QString& text, uint32_t* word) {
+const char* const kUnitGroupNames[kUnitGroupCount] = {"airspeed", "altitude", "temperature",
+                                                      "pressure"};
+
+QString choice_texts(const ChoiceList& choices) {
+    QStringList texts;
+    for (const SettingChoice& c : choices) {
+        texts << QString::fromUtf8(c.text).trimmed();
+    }
+    return texts.join(QStringLiteral(", "));
+}
+
+// Four unit texts, one of each group in order; *error names the first group whose text is not
+// one of its items (left empty when the text is not four parts at all).
+bool parse_units(const QString& text, uint32_t* word, QString* error) {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != static_cast<int>(kUnitGroupCount)) {
         return false;
     }
     uint32_t value = 0;
     for (size_t g = 0; g < kUnitGroupCount; ++g) {
-        const SettingChoice* c = choice_of_text(kUnitGroups[g].items, parts[static_cast<int>(g)]);
+        const QString part = parts[static_cast<int>(g)];
+        const SettingChoice* c = choice_of_text(kUnitGroups[g].items, part);
         if (c == nullptr) {
+            *error =
+                QStringLiteral("\"%1\" is not %2 %3 unit: %4")
+                    .arg(part.trimmed(), g == 1 ? QStringLiteral("an") : QStringLiteral("a"),
+                         QLatin1String(kUnitGroupNames[g]), choice_texts(kUnitGroups[g].items));
             return false;
         }
         value |= c->word;
@@ -339,10 +358,10 @@ bool parse_choice(const ChoiceList& choices, const QString& text, uint32_t* word
 
 // Parses one word of a single-element setting; a word the form's terms cannot state may be
 // given as itself where human_value would write it so.
-bool parse_single(const SettingDef& def, const QString& text, uint32_t* word) {
+bool parse_single(const SettingDef& def, const QString& text, uint32_t* word, QString* why) {
     switch (def.kind) {
     case SettingKind::Units:
-        return parse_units(text, word) || parse_own_word(text, word);
+        return parse_units(text, word, why) || parse_own_word(text, word);
     case SettingKind::Speed:
         return parse_whole(text, 0xFF, word);
     case SettingKind::Volts:
@@ -397,9 +416,9 @@ const std::array<UnitGroup, kUnitGroupCount>& unit_groups() {
     return kUnitGroups;
 }
 
-int setting_by_name(const QString& name) {
+int setting_by_name(const QString& name, Qt::CaseSensitivity cs) {
     for (size_t s = 0; s < kSettings.size(); ++s) {
-        if (name == QLatin1String(kSettings[s].name)) {
+        if (name.compare(QLatin1String(kSettings[s].name), cs) == 0) {
             return static_cast<int>(s);
         }
     }
@@ -412,6 +431,52 @@ size_t setting_of_element(settings_struct_index index) {
         ++setting;
     }
     return setting;
+}
+
+QString setting_values_text(size_t setting) {
+    const SettingDef& def = kSettings.at(setting);
+    switch (def.kind) {
+    case SettingKind::Units: {
+        QStringList groups;
+        for (size_t g = 0; g < kUnitGroupCount; ++g) {
+            QStringList texts;
+            for (const SettingChoice& c : kUnitGroups[g].items) {
+                texts << QString::fromUtf8(c.text);
+            }
+            groups << texts.join(QLatin1Char('|'));
+        }
+        return QStringLiteral("one of each, comma-separated: ") + groups.join(QStringLiteral(", "));
+    }
+    case SettingKind::Speed:
+    case SettingKind::Number:
+    case SettingKind::Volts:
+    case SettingKind::Correction:
+        if (def.range.limited) {
+            const QString low = QString::number(def.range.low, 'f', def.range.decimals);
+            const QString high = QString::number(def.range.high, 'f', def.range.decimals);
+            const char* unit = def.kind == SettingKind::Volts        ? " V"
+                               : def.kind == SettingKind::Correction ? " degrees"
+                                                                     : "";
+            return QStringLiteral("%1 to %2%3").arg(low, high, QLatin1String(unit));
+        }
+        return QStringLiteral("0 to 4294967295");
+    case SettingKind::Registration:
+        return QStringLiteral("up to 11 characters");
+    case SettingKind::Colour:
+        return QStringLiteral("#rrggbb or #aarrggbb");
+    case SettingKind::Icao:
+        return QStringLiteral("six hexadecimal digits");
+    case SettingKind::Choice:
+        if (def.choices.by_code) {
+            QStringList codes;
+            for (const SettingChoice& c : def.choices) {
+                codes << QString::fromUtf8(c.text).left(2);
+            }
+            return codes.join(QStringLiteral(", ")) + QStringLiteral(" (or the whole text)");
+        }
+        return choice_texts(def.choices);
+    }
+    return QString();
 }
 
 std::vector<uint32_t> setting_words(const Settings_t& record, size_t setting) {
@@ -455,18 +520,20 @@ bool parse_human(size_t setting, const QString& text, ValueLimits limits,
                  std::vector<uint32_t>* words, QString* error) {
     const SettingDef& def = kSettings.at(setting);
     std::vector<uint32_t> parsed;
+    QString why;
     bool ok = false;
     if (def.kind == SettingKind::Registration) {
         ok = parse_registration(text, &parsed);
     } else {
         uint32_t word = 0;
-        ok = parse_single(def, text, &word);
+        ok = parse_single(def, text, &word, &why);
         parsed.assign(1, word);
     }
     if (!ok) {
         if (error != nullptr) {
-            *error =
-                QStringLiteral("%1 is not %2").arg(quoted(text), QString::fromUtf8(def.accepted));
+            *error = !why.isEmpty() ? why
+                                    : QStringLiteral("%1 is not %2")
+                                          .arg(quoted(text), QString::fromUtf8(def.accepted));
         }
         return false;
     }

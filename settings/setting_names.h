@@ -72,7 +72,11 @@ constexpr size_t kSettingCount = 34;
 const std::array<SettingDef, kSettingCount>& settings_table();
 
 // The setting of that name, or -1.
-int setting_by_name(const QString& name);
+int setting_by_name(const QString& name, Qt::CaseSensitivity cs = Qt::CaseSensitive);
+
+// The values a user may give the setting, on one line: "0 to 240", "5.0 to 65.0 V",
+// "North Up, Track Up".
+QString setting_values_text(size_t setting);
 // The setting covering the data element.
 size_t setting_of_element(settings_struct_index index);
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,6 +169,78 @@ TEST_F(CliProcess, OneCtrlCStopsTheUploadBetweenPackets) {
     EXPECT_NE(p.err_text.find("interrupted"), std::string::npos) << p.err_text;
     EXPECT_NE(p.err_text.find("firmware update cancelled"), std::string::npos) << p.err_text;
     EXPECT_EQ(p.out_text.find("completed"), std::string::npos);
+}
+
+// SIGTERM stops like Ctrl-C; a second signal while stopping ends the program at once. The two
+// are sent together, so that the second arrives while the packet under way is still awaited.
+TEST_F(CliProcess, SignalsWhileUploading) {
+    struct Case {
+        std::vector<int> signals;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{SIGTERM}, "firmware update cancelled"},
+        {{SIGTERM, SIGINT}, "efis-cli: stopped at once\n"},
+        {{SIGINT, SIGTERM}, "efis-cli: stopped at once\n"},
+    };
+    for (const Case& c : cases) {
+        Process p = start({"firmware", "--no-backup", image}, false, {"EFIS_EMU_LATENCY_US=20000"});
+        ASSERT_TRUE(read_until(&p, "Writing:", 60)) << p.err_text;
+        for (const int s : c.signals) {
+            kill(p.pid, s);
+        }
+        EXPECT_EQ(finish(&p, 30), 5) << p.err_text;
+        EXPECT_NE(p.err_text.find("efis-cli: interrupted; stopping at the next step\n"),
+                  std::string::npos)
+            << p.err_text;
+        EXPECT_NE(p.err_text.find(c.says), std::string::npos) << p.err_text;
+        EXPECT_EQ(p.out_text.find("completed"), std::string::npos);
+    }
+}
+
+// With CAN FD alone, the log does not claim that USB HID was tried; with both, it says so.
+TEST_F(CliProcess, VerboseLogOfCanAloneNamesNoUsbAttempt) {
+    Process p = start({"-v", "--link", "can", "--can-interface", "nosuch0", "info"}, false);
+    EXPECT_EQ(finish(&p, 60), 3) << p.err_text;
+    EXPECT_NE(p.err_text.find("Attempting to connect to CAN FD interface: nosuch0"),
+              std::string::npos)
+        << p.err_text;
+    EXPECT_EQ(p.err_text.find("USB HID"), std::string::npos) << p.err_text;
+    EXPECT_EQ(p.out_text, "");
+
+    Process both =
+        start({"-v", "--can-interface", "nosuch0", "info"}, false, {"EFIS_EMU_UNPLUGGED=1"});
+    EXPECT_EQ(finish(&both, 60), 3);
+    EXPECT_NE(both.err_text.find("Attempting to connect to USB HID device"), std::string::npos)
+        << both.err_text;
+    EXPECT_NE(both.err_text.find("Failed to connect via both USB HID and CAN FD\n"),
+              std::string::npos)
+        << both.err_text;
+    EXPECT_NE(both.err_text.find("efis-cli: no unit answered on USB HID or CAN FD (nosuch0)\n"
+                                 "  USB HID: no unit is attached\n  CAN FD (nosuch0): "),
+              std::string::npos)
+        << both.err_text;
+}
+
+// The CAN interface the window remembers is taken unless --can-interface names one.
+TEST_F(CliProcess, RememberedCanInterface) {
+    const std::string config = testing::TempDir() + "cli_config_" + std::to_string(getpid());
+    mkdir(config.c_str(), 0700);
+    mkdir((config + "/efis-config").c_str(), 0700);
+    std::ofstream(config + "/efis-config/efis-config.conf") << "[link]\ncan_interface=vcan9\n";
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"-v", "--link", "can", "info"}, "Attempting to connect to CAN FD interface: vcan9\n"},
+        {{"-v", "--link", "can", "--can-interface", "can3", "info"},
+         "Attempting to connect to CAN FD interface: can3\n"},
+    };
+    for (const auto& [args, says] : cases) {
+        Process p = start(args, false, {"XDG_CONFIG_HOME=" + config});
+        EXPECT_EQ(finish(&p, 60), 3) << p.err_text;
+        EXPECT_NE(p.err_text.find(says), std::string::npos) << p.err_text;
+    }
+    std::remove((config + "/efis-config/efis-config.conf").c_str());
+    rmdir((config + "/efis-config").c_str());
+    rmdir(config.c_str());
 }
 
 TEST_F(CliProcess, LegacyUnitFromTheEnvironment) {

@@ -422,7 +422,7 @@ TEST(CliRefusals, NothingReachesTheUnit) {
         {{"frobnicate"}, 2, "unknown verb 'frobnicate'"},
         {{"settings"}, 2, "'settings' needs a subcommand"},
         {{"settings", "erase"}, 2, "unknown subcommand 'settings erase'"},
-        {{"--bogus", "info"}, 2, "Unknown option 'bogus'"},
+        {{"--bogus", "info"}, 2, "unknown option '--bogus'"},
         {{"info", "extra"}, 2, "'info' takes no arguments"},
         {{"settings", "set"}, 2, "needs at least one NAME=VALUE"},
         {{"firmware"}, 2, "'firmware' needs one FILE"},

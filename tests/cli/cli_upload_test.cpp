@@ -121,9 +121,14 @@ TEST_P(CliUpload, CtrlCStopsBetweenPacketsAndLeavesTheLinkIdle) {
             cancel = true;
         }
     };
-    const CliResult r = run_cli({"firmware", QString::fromStdString(path)}, &cancel, &clock);
+    const CliResult r =
+        run_cli({"--json", "firmware", QString::fromStdString(path)}, &cancel, &clock);
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_NE(r.err.find("firmware update cancelled"), std::string::npos) << r.err;
+    const std::vector<QJsonObject> events = r.events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["exit_status"].toInt(), 5);
+    EXPECT_TRUE(events.back()["bank_incomplete"].toBool());
     const std::vector<uint8_t> written = emu_hid::unit().flash_read(
         kBank1 + 64 * 300, static_cast<uint32_t>(image.size()) - 64 * 300);
     EXPECT_NE(written, std::vector<uint8_t>(image.begin() + 64 * 300, image.end()));

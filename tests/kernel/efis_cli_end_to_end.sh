@@ -184,6 +184,17 @@ fi
 if cli canfd-nobody 3 info; then
   expect_line canfd-nobody err "no unit answered on CAN FD \(efis1\)"
 fi
+# The causes found on the system, each with its fix.
+link=(--link can --can-interface nosuch0)
+cli canfd-nosuch 3 info &&
+  expect_line canfd-nosuch err "^efis-cli: no such interface: nosuch0 \(CAN interfaces: (.*, )?efis1(,.*)?\)\$"
+link=(--link can --can-interface lo)
+cli canfd-lo 3 info && expect_line canfd-lo err "^efis-cli: lo is not a CAN FD interface\$"
+ip link set down efis1
+link=(--link can --can-interface efis1)
+cli canfd-down 3 info &&
+  expect_line canfd-down err "^efis-cli: efis1 is down: sudo ip link set efis1 mtu 72 up\$"
+ip link set up efis1
 
 echo "==== usb: efis-cli --link usb, legacy unit"
 link=(--link usb)

@@ -286,7 +286,12 @@ TEST(SettingsFile, HumanValuesThatAreNoValueOfTheSettingAreRefused) {
         {"emitter_cat", "D1", "is not an emitter category", 0},
         {"map_view", "South Up", "\"South Up\" is not \"North Up\" or \"Track Up\"", 0},
         {"units", "Knots, Feet, Fahrenheit", "is not four unit texts", 0},
-        {"units", "Knots, Feet, InHg, Fahrenheit", "is not four unit texts", 0},
+        {"units", "Knots, Feet, InHg, Fahrenheit",
+         "\"InHg\" is not a temperature unit: Fahrenheit, Celsius", 0},
+        // Words are matched without regard to case.
+        {"units", "knots, FEET, celsius, mbar", "", 0x14A},
+        {"map_view", "track up", "", 1},
+        {"termination_resistor", "disable", "", 0},
         {"backlight_brightness", "4294967296", "is not a whole number from 0 to 4294967295", 0},
         {"termination_resistor", "0x0000005", "is not \"Enable\" or \"Disable\"", 0},
         // The ranges of the form's controls.
