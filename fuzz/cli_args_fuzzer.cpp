@@ -25,6 +25,7 @@ constexpr VerbRule kRules[] = {
     {Verb::SettingsImport, 1, 1, true, true}, {Verb::CalibrationExport, 1, 1, false, false},
     {Verb::Firmware, 1, 1, false, false},     {Verb::Airports, 1, 1, false, false},
     {Verb::Reboot, 0, 0, false, false},       {Verb::SettingsList, 0, 0, false, false},
+    {Verb::List, 0, 0, false, false},         {Verb::Logbook, 0, 0, false, false},
 };
 
 const VerbRule* rule_of(Verb verb) {
@@ -46,6 +47,11 @@ void check_verb(const CliOptions& o) {
     fuzz::check(!o.dry_run || rule->dry_run_and_only, "--dry-run only where the verb takes it");
     fuzz::check(!o.only_given || rule->dry_run_and_only, "--only only where the verb takes it");
     fuzz::check(!(o.save && o.dry_run), "never --save with --dry-run");
+    fuzz::check(!o.no_wait || o.verb == Verb::Reboot, "--no-wait only for reboot");
+    fuzz::check((o.since.isEmpty() && !o.csv) || o.verb == Verb::Logbook,
+                "--since and --csv only for logbook");
+    fuzz::check(!(o.csv && o.json), "never --csv with --json");
+    fuzz::check(!o.links.serial || o.verb != Verb::List, "list takes no --serial");
     fuzz::check(o.only_given == !o.only.isEmpty(), "--only names at least one setting");
     for (const QString& name : o.only) {
         fuzz::check(!name.isEmpty() && name == name.trimmed() && !name.contains(QLatin1Char(',')),
