@@ -151,6 +151,21 @@ void print_success(const char* link, const FoundUnit& u) {
            unsigned{u.firmware.fields.patch}, unsigned{u.firmware.fields.rc});
 }
 
+// Asks the unit on the open link who it is; fills in `unit` when it answers.
+bool identify(CommsManager* comms, FoundUnit* unit) {
+    fwversion_t fw;
+    fw.version = 0;
+    const uint32_t serial = get_serialnumber(comms, unit->link, &fw);
+    if (serial == 0xFFFFFFFF) {
+        return false;
+    }
+    unit->answered = true;
+    unit->serial = serial;
+    unit->firmware = fw;
+    unit->round_trip_us = whoami_round_trip_us();
+    return true;
+}
+
 }  // namespace
 
 void CommsManager::verifyUSB(const LinkChoice& links) {
@@ -179,31 +194,25 @@ void CommsManager::verifyUSB(const LinkChoice& links) {
             continue;
         }
         puts("USB HID device connected, verifying with serial number request...");
-        fwversion_t fw;
-        fw.version = 0;
-        const uint32_t serial = get_serialnumber(this, USB_HID, &fw);
-        if (serial == 0xFFFFFFFF) {
+        if (!identify(this, &unit)) {
             puts("Failed to get serial number from USB HID device - disconnecting");
             usbHid->disconnect();
             found.push_back(unit);
             continue;
         }
         ++answered;
-        unit.answered = true;
-        unit.serial = serial;
-        unit.firmware = fw;
-        unit.round_trip_us = whoami_round_trip_us();
         found.push_back(unit);
         if (!several) {
             kept = unit;
             break;
         }
+        const fwversion_t& fw = unit.firmware;
         printf("USB HID device %s: serial number 0x%08X, firmware %u.%u.%u (rc %u)\n", path.c_str(),
-               serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
+               unit.serial, unsigned{fw.fields.major}, unsigned{fw.fields.minor},
                unsigned{fw.fields.patch}, unsigned{fw.fields.rc});
         // Each unit is closed once identified; the one to use is opened again below.
         usbHid->disconnect();
-        if (!kept || (named && *named == serial && kept->serial != *named)) {
+        if (!kept || (named && *named == unit.serial && kept->serial != *named)) {
             kept = unit;
         }
     }
@@ -232,21 +241,15 @@ void CommsManager::verifyCANFD(const std::string& interface_name) {
     FoundUnit unit;
     unit.link = CAN_FD;
     unit.device = interface_name;
-    fwversion_t fw;
-    fw.version = 0;
-    const uint32_t serial = get_serialnumber(this, CAN_FD, &fw);
-    if (serial == 0xFFFFFFFF) {
+    if (!identify(this, &unit)) {
         puts("Failed to get serial number from CAN FD interface - disconnecting");
         canFd->disconnect();
         found.push_back(unit);
         return;
     }
-    unit.answered = true;
-    unit.serial = serial;
-    unit.firmware = fw;
-    unit.round_trip_us = whoami_round_trip_us();
     // A second unit on the bus answers the same request within its own round trip.
-    const std::vector<uint32_t> others = other_whoami_answers(this, serial, kSecondAnswerWindow);
+    const std::vector<uint32_t> others =
+        other_whoami_answers(this, unit.serial, kSecondAnswerWindow);
     if (!others.empty()) {
         unit.shared_bus = true;
         found.push_back(unit);

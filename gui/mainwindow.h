@@ -207,6 +207,8 @@ private:
     void setDeviceActionsEnabled(bool enabled);
     void onFirmwareUploadFinished();
     void onAirportUploadFinished();
+    // The upload just ended (an upload_result_t) into the unit's logbook.
+    void recordUpload(bool firmware, uint32_t result);
     // The summary and Cancel button of each transfer tab, the figures on the running bar.
     void setupTransferControls();
     void showTransferPlan(bool firmware);

@@ -118,13 +118,23 @@ QThread* makeUploadWorker(MainWindow* window, UploadFunction upload,
         });
 }
 
-QString uploadOutcome(upload_result_t result) {
-    return result == UPLOAD_OK          ? QStringLiteral("completed")
-           : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
-                                        : QStringLiteral("failed");
-}
-
 }  // namespace
+
+void MainWindow::recordUpload(bool firmware, uint32_t code) {
+    const auto result = static_cast<upload_result_t>(code);
+    LogbookUpload upload;
+    upload.firmware = firmware;
+    upload.file = uploadFile;
+    upload.partition = firmware ? uploadPartition : 0;
+    upload.data_bytes = uploadBytesWritten.load();
+    upload.outcome = result == UPLOAD_OK          ? QStringLiteral("completed")
+                     : result == UPLOAD_CANCELLED ? QStringLiteral("cancelled")
+                                                  : QStringLiteral("failed");
+    if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
+        upload.cause = QString::fromUtf8(upload_result_text(result));
+    }
+    recordInLogbook(logbook_upload_action(upload));
+}
 
 void MainWindow::applyFirmwareUploadProgress(int bar_0_10000, const QString& status,
                                              uint32_t current, uint32_t total, int phase) {
@@ -325,15 +335,7 @@ void MainWindow::onFirmwareUploadFinished() {
         qDebug() << "Firmware update process failed:" << cause;
     }
     logTransferFigures("Firmware upload");
-    LogbookUpload upload;
-    upload.file = uploadFile;
-    upload.partition = uploadPartition;
-    upload.data_bytes = uploadBytesWritten.load();
-    upload.outcome = uploadOutcome(result);
-    if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
-        upload.cause = QString::fromUtf8(upload_result_text(result));
-    }
-    recordInLogbook(logbook_upload_action(upload));
+    recordUpload(true, result);
     // Once the bank is being erased it holds no whole image until an upload completes.
     firmwareIncomplete = result != UPLOAD_OK && !firmware_left_untouched(result);
     firmwareUploadThread.clear();
@@ -371,15 +373,7 @@ void MainWindow::onAirportUploadFinished() {
         qDebug() << "Airport database transfer failed:" << cause;
     }
     logTransferFigures("Airport database upload");
-    LogbookUpload upload;
-    upload.firmware = false;
-    upload.file = uploadFile;
-    upload.data_bytes = uploadBytesWritten.load();
-    upload.outcome = uploadOutcome(result);
-    if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
-        upload.cause = QString::fromUtf8(upload_result_text(result));
-    }
-    recordInLogbook(logbook_upload_action(upload));
+    recordUpload(false, result);
     airportUploadThread.clear();
     transferEnded();
 }
