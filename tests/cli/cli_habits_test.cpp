@@ -128,20 +128,13 @@ TEST(CliCommandLines, StatusAndFirstLine) {
         EXPECT_EQ(r.status, c.status) << args << "\n" << r.err;
         const std::string line = first_line(c.on_out ? r.out : r.err);
         EXPECT_EQ(line.substr(0, c.first.size()), c.first) << args << "\n" << r.out << r.err;
+        // A refused command line and help send nothing: the unit is never opened.
+        if (c.status == 2 || c.first.rfind("Usage:", 0) == 0 ||
+            c.args == QStringList{"settings", "list"}) {
+            EXPECT_EQ(emu_hid::open_count(), 0u) << args;
+        }
     }
     emu_hid::reset();
-}
-
-// A refused command line sends nothing: the unit is never opened.
-TEST(CliCommandLines, SuggestionsAndHelpReachNoUnit) {
-    emu_hid::reset();
-    std::atomic<bool> cancel{false};
-    for (const QStringList& args :
-         {QStringList{"setings", "show"}, QStringList{"settings", "--help"},
-          QStringList{"settings", "list"}, QStringList{"--json", "-json", "info"}}) {
-        run_cli(args, &cancel);
-    }
-    EXPECT_EQ(emu_hid::open_count(), 0u);
 }
 
 // Every setting in the list, in the table's order, with the values its control takes.

@@ -10,12 +10,12 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/mem_layout.h"
 #include "settings/logbook.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/transfer/upload_file_support.h"
 
 namespace {
 
@@ -47,22 +47,6 @@ private:
     QTemporaryDir dir_;
 };
 
-std::vector<uint8_t> firmware_image(uint32_t data_size) {
-    firmware_header_t h;
-    std::memset(&h, 0, sizeof(h));
-    h.magic = 0x45464953;
-    h.total_size = data_size;
-    h.plaintext_size = data_size;
-    h.encrypted_size = data_size;
-    h.offset = 64;
-    std::vector<uint8_t> out(sizeof(h));
-    std::memcpy(out.data(), &h, sizeof(h));
-    for (uint32_t i = 0; i < data_size; ++i) {
-        out.push_back(static_cast<uint8_t>(i * 7 + 1));
-    }
-    return out;
-}
-
 class CliLogbookUpload : public ::testing::TestWithParam<emu::Generation> {
 protected:
     void SetUp() override {
@@ -79,10 +63,8 @@ protected:
 // Stopped half way: one entry, naming the file by its hash and the bytes the unit took.
 TEST_P(CliLogbookUpload, CancelledFirmwareUploadLeavesOneEntryWithTheBytesWritten) {
     const std::string path = cli_test::temp_path("logbook_fw.bin");
-    const std::vector<uint8_t> image = firmware_image(100 * 1024);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    const std::vector<uint8_t> image = transfer_test::firmware_image(100 * 1024, 3);
+    ASSERT_TRUE(transfer_test::write_file(path, image));
     FakeClock clock;
     int reads = 0;
     clock.on_read = [&](double) {
@@ -236,7 +218,10 @@ TEST(CliLogbookVerb, ChoosesTheLogbookAndFiltersByDate) {
         {{1, 2}, {}, 2, "2 units have a logbook (0x00000001, 0x00000002); name one with --serial"},
         {{1, 2}, {"--serial", "0x2"}, 0, "Logbook of unit 0x00000002 (2 entries)"},
         {{1}, {"--serial", "0x3"}, 1, "no logbook of unit 0x00000003"},
-        {{1}, {"--serial", "12x"}, 2, "--serial needs a serial number such as 0x00C0FFEE, not '12x'"},
+        {{1},
+         {"--serial", "12x"},
+         2,
+         "--serial needs a serial number such as 0x00C0FFEE, not '12x'"},
         {{1}, {"--since", "2026-05-02"}, 0, "(1 entries)\n2026-05-03T09:00:00.000Z  import"},
         {{1}, {"--since", "2026-05-01T09:30"}, 0, "(1 entries)"},
         {{1}, {"--since", "2026-13-01"}, 2, "--since: '2026-13-01' is not a date"},

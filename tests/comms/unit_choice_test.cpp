@@ -166,12 +166,4 @@ TEST_F(TwoUsbUnits, TheNamedUnitAloneIsUsedWithItsOwnGeneration) {
     }
 }
 
-TEST_F(TwoUsbUnits, ANamedUnitNotFoundConnectsNothing) {
-    CommsManager comms;
-    EXPECT_FALSE(connect(comms, 0x12345678u));
-    EXPECT_EQ(comms.unitChoice().pick, UnitPick::NotFound);
-    EXPECT_NE(out.find("No unit with serial number 0x12345678 answered"), std::string::npos);
-    EXPECT_FALSE(emu_hid::device_open());
-}
-
 }  // namespace

@@ -1,14 +1,11 @@
 // The unit's logbook and configuration sheet from the window: what an Update leaves in the
 // logbook, and the sheet's text as a PDF reader extracts it.
 #include <QAction>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <functional>
 
 #include "gui_test_support.h"
 #include "settings/logbook.h"
@@ -41,21 +38,6 @@ private:
         return widget<T>(window.get(), name);
     }
     QString status() { return statusText(window.get()); }
-
-    // Answers the file dialog `act` opens with `path`, if it opens one.
-    static void withFileDialog(const QString& path, const std::function<void()>& act) {
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&]() {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr || !dialog->isVisible()) {
-                return;
-            }
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        poll.start(10);
-        act();
-    }
 
     void trigger(const char* action) {
         QAction* a = window->findChild<QAction*>(QString::fromLatin1(action));
@@ -156,7 +138,10 @@ void LogbookTest::sheetRefusesWhatTheUnitDoesNotHold() {
         w<QSpinBox>("spinBox_vne")->setValue(150);
     }
     const QString path = home.filePath(QStringLiteral("refused.pdf"));
-    withFileDialog(path, [&] { trigger("action_configuration_sheet"); });
+    {
+        FileAnswer answer(path);
+        trigger("action_configuration_sheet");
+    }
     QCOMPARE(status(), text);
     QVERIFY(!QFile::exists(path));
 }
@@ -167,7 +152,10 @@ void LogbookTest::sheetTextHoldsEverySettingsValue() {
     w<QSpinBox>("spinBox_vne")->setValue(150);
     w<QPushButton>("pushButton_update")->click();
     const QString path = home.filePath(QStringLiteral("sheet.pdf"));
-    withFileDialog(path, [&] { trigger("action_configuration_sheet"); });
+    {
+        FileAnswer answer(path);
+        trigger("action_configuration_sheet");
+    }
     QCOMPARE(status(), QStringLiteral("Configuration sheet saved to ") + path);
 
     QProcess pdftotext;
