@@ -23,6 +23,7 @@
 #include "comms/usb_hid/USBHID.h"
 #include "comms/usb_hid/unit_interface.h"
 #include "gui/device_events.h"
+#include "gui/firmware_text.h"
 #include "gui/mainwindow.h"
 #include "settings/file_write.h"
 #include "settings/word_text.h"
@@ -36,23 +37,6 @@ constexpr uint32_t kNoSerial = 0xFFFFFFFF;
 constexpr uint32_t kUsbOpenRetryMs = 2000;
 const QString kSettingsCanInterface = QStringLiteral("link/can_interface");
 const QString kDefaultCanInterface = QStringLiteral("can0");
-
-QString versionText(const fwversion_t& v) {
-    QString text =
-        QStringLiteral("%1.%2.%3").arg(v.fields.major).arg(v.fields.minor).arg(v.fields.patch);
-    if (v.fields.rc != 0) {
-        text += QStringLiteral(" rc %1").arg(v.fields.rc);
-    }
-    return text;
-}
-
-// A legacy unit reports no version: its handshake records 0.0.0.
-QString firmwareText(const fwversion_t& v) {
-    if (v.version == 0) {
-        return QStringLiteral("legacy firmware");
-    }
-    return QStringLiteral("firmware ") + versionText(v);
-}
 
 QSettings appSettings() {
     return QSettings(QStringLiteral("efis-config"), QStringLiteral("efis-config"));

@@ -7,6 +7,7 @@
 #include <QStatusBar>
 
 #include "comms/comms.h"
+#include "gui/firmware_text.h"
 #include "gui/mainwindow.h"
 #include "settings/word_text.h"
 
@@ -16,14 +17,6 @@ const QString kSettingsUnitSerial = QStringLiteral("link/unit_serial");
 
 QSettings appSettings() {
     return QSettings(QStringLiteral("efis-config"), QStringLiteral("efis-config"));
-}
-
-// A legacy unit reports no version: its handshake records 0.0.0.
-QString firmwareWords(const fwversion_t& v) {
-    if (v.version == 0) {
-        return QStringLiteral("legacy firmware");
-    }
-    return QStringLiteral("firmware ") + firmware_version_text(v);
 }
 
 QString linkWords(const FoundUnit& u) {
@@ -79,7 +72,7 @@ void MainWindow::fillUnitMenu() {
         const QString serial = serial_text(line.serial);
         QAction* action =
             unitMenu->addAction(QStringLiteral("%1 · serial %2 · %3")
-                                    .arg(line.links, serial, firmwareWords(line.firmware)));
+                                    .arg(line.links, serial, firmwareText(line.firmware)));
         action->setObjectName(QStringLiteral("action_unit_") + serial);
         action->setCheckable(true);
         action->setChecked(linked && comms->serialNumber() == line.serial);
